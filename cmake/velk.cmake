@@ -1,0 +1,50 @@
+# Shared build settings for every target of the project.
+
+set(VELK_WINDOWS_DEFINES _WIN32_WINNT=0x0400 WINVER=0x0400 _WIN32_WINDOWS=0x0410
+    WIN32_LEAN_AND_MEAN NOMINMAX)
+
+# Warnings, and Windows 9x/NT4 header limits for Windows builds.
+function(velk_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "" AND NOT "$ENV{CI}" STREQUAL "false")
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE ${VELK_WINDOWS_DEFINES})
+  endif()
+endfunction()
+
+# A version resource for a shipped binary.
+function(velk_version_resource target file_name description)
+  set(VELK_FILE_NAME "${file_name}")
+  set(VELK_FILE_DESCRIPTION "${description}")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    set(VELK_FILE_TYPE "VFT_APP")
+  else()
+    set(VELK_FILE_TYPE "VFT_DLL")
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
+
+# Marks a target as one of the binaries that go into the ZIP for the factory.
+function(velk_ship target)
+  if(VELK_FLAVOUR STREQUAL "ship")
+    install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+    set_property(GLOBAL APPEND PROPERTY VELK_SHIPPED_TARGETS ${target})
+  endif()
+endfunction()
+
+# A GoogleTest program: natively in the host build, under Wine in the wintest build.
+function(velk_gtest target)
+  add_executable(${target} ${ARGN})
+  velk_target_defaults(${target})
+  target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
+    EXTRA_ARGS --gtest_color=no
+    PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,37 @@
+#include "text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cctype>
+#endif
+
+std::string MakeUpperText(const std::string& text)
+{
+    std::string upper(text);
+    if (upper.empty())
+        return upper;
+#ifdef _WIN32
+    // CharUpperBuffA works in place and knows the code page's double-byte characters.
+    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+#else
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+#endif
+    return upper;
+}
+
+bool IsSameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && MakeUpperText(a) == MakeUpperText(b);
+}
+
+std::string TrimBlanks(const std::string& text)
+{
+    const char* blanks = " \t";
+    const std::string::size_type first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return std::string();
+    const std::string::size_type last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}

@@ -1,0 +1,14 @@
+// Text helpers shared by every deliverable: the one place where text is upper-cased
+// and compared without regard to case, so that all parts agree on what "same" means.
+#pragma once
+
+#include <string>
+
+// Upper-cased copy; multibyte-aware on Windows (the system's code page).
+std::string MakeUpperText(const std::string& text);
+
+// Case-insensitive equality through MakeUpperText.
+bool IsSameText(const std::string& a, const std::string& b);
+
+// Copy without leading and trailing blanks (space and tab).
+std::string TrimBlanks(const std::string& text);
