@@ -1,0 +1,59 @@
+"""Shared fixtures of the system tests: built binaries and one virtual PC per test."""
+
+import importlib.machinery
+import importlib.util
+import os
+import shutil
+
+import pytest
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.environ.get("VELK_BUILD_DIR", os.path.join(REPO, "build", "win32"))
+ARTEFACTS = os.environ.get("VELK_ARTEFACTS", os.path.join(REPO, "build", "artefacts"))
+
+
+def _load_vpc():
+    loader = importlib.machinery.SourceFileLoader("vpc", os.path.join(REPO, "scripts", "vpc"))
+    spec = importlib.util.spec_from_loader("vpc", loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+vpc = _load_vpc()
+
+
+def built(relative):
+    """Path of a binary of the win32 build; the test fails clearly when it is missing."""
+    path = os.path.join(BUILD, relative)
+    if not os.path.exists(path):
+        pytest.fail("not built: %s (run scripts/test, or cmake --build --preset win32)" % path)
+    return path
+
+
+@pytest.fixture
+def make_pc():
+    """Factory for virtual PCs; every PC made is stopped and removed after the test."""
+    pcs = []
+
+    def make(**options):
+        pc = vpc.VirtualPC(**options)
+        pcs.append(pc)
+        return pc
+
+    yield make
+    for pc in pcs:
+        pc.close()
+
+
+@pytest.fixture
+def artefacts():
+    os.makedirs(ARTEFACTS, exist_ok=True)
+    return ARTEFACTS
+
+
+def install_fixture(pc, name):
+    """Copies a fixture program into C:\\fixtures of the PC; returns its Windows path."""
+    win_path = "C:\\fixtures\\" + name
+    pc.put_file(win_path, source=built(os.path.join("fixtures", name)))
+    return win_path

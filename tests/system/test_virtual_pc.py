@@ -1,0 +1,103 @@
+"""The virtual PC itself: restarts, drives, OS families, windows and screenshots."""
+
+import json
+import time
+
+import pytest
+
+from conftest import install_fixture, vpc
+
+
+@pytest.mark.parametrize("family, platform_id", [("nt", 2), ("9x", 1)])
+def test_restart_loop_runs_three_times_and_processes_delayed_deletions(make_pc, family, platform_id):
+    pc = make_pc(family=family)
+    program = install_fixture(pc, "restart_loop.exe")
+    pc.put_file(r"C:\loop\doomed\file.txt", b"scheduled for deletion")
+    pc.set_reg(vpc.RUN_KEY, "Loop", program)
+
+    pc.boot()
+    pc.wait_idle(timeout=180)
+
+    runs = pc.read_file(r"C:\loop\runs.txt").decode()
+    assert runs == "".join("run %d platform %d\r\n" % (n, platform_id) for n in (1, 2, 3))
+    assert not pc.exists(r"C:\loop\doomed\file.txt")
+    assert not pc.exists(r"C:\loop\doomed")
+    assert pc.boot_count() == 3
+    state = pc.dump(keys=[vpc.RUN_KEY], folders=[r"C:\loop"])
+    assert state["boots"] == 3
+    assert state["registry"][vpc.RUN_KEY]["Loop"] == program
+    assert set(state["files"]) == {r"C:\loop\runs.txt"}
+
+
+def test_drive_types_seen_by_a_windows_program(make_pc):
+    pc = make_pc(fixed_drives=["d", "e"], cdrom="f")
+    result = pc.run(install_fixture(pc, "drive_types.exe"), check=True)
+    assert json.loads(result.stdout) == {"A:": 2, "C:": 3, "D:": 3, "E:": 3, "F:": 5}
+
+
+def test_plain_pc_has_floppy_and_c_only(make_pc):
+    pc = make_pc()
+    result = pc.run(install_fixture(pc, "drive_types.exe"), check=True)
+    assert json.loads(result.stdout) == {"A:": 2, "C:": 3}
+
+
+def test_files_registry_and_attributes_round_trip(make_pc):
+    pc = make_pc()
+    pc.put_file(r"C:\Velk\Sub\data.bin", bytes(range(256)))
+    assert pc.read_file(r"c:\velk\sub\DATA.BIN") == bytes(range(256))
+    pc.run("attrib", "+h", r"C:\Velk\Sub\data.bin", check=True)
+    pc.set_reg(r"HKLM\Software\VpcTest", "Text", "a value with spaces")
+    pc.set_reg(r"HKLM\Software\VpcTest", "Number", 7)
+    assert pc.get_reg(r"HKLM\Software\VpcTest", "Text") == "a value with spaces"
+    assert pc.get_reg(r"HKLM\Software\VpcTest", "Number") == 7
+    assert pc.get_reg(r"HKLM\Software\VpcTest", "Missing") is None
+    assert pc.get_reg(r"HKLM\Software\NoSuchKey", "Text") is None
+    pc.delete_reg(r"HKLM\Software\VpcTest", "Text")
+    assert pc.get_reg(r"HKLM\Software\VpcTest", "Text") is None
+    files = pc.dump(folders=[r"C:\Velk"])["files"]
+    assert files[r"C:\Velk\Sub"] & 0x10
+    assert files[r"C:\Velk\Sub\data.bin"] & 0x02
+
+
+def _probe_until(pc, probe, title, timeout=60):
+    deadline = time.monotonic() + timeout
+    while True:
+        windows = json.loads(pc.run(probe, check=True).stdout)
+        found = [w for w in windows if w["title"] == title and w["visible"]]
+        if found:
+            return found[0]
+        if time.monotonic() > deadline:
+            pytest.fail("no window %r within %s s: %r" % (title, timeout, windows))
+        time.sleep(0.2)
+
+
+def test_probe_reads_a_dialog_headless(make_pc):
+    pc = make_pc()
+    probe = install_fixture(pc, "window_probe.exe")
+    pc.start(install_fixture(pc, "dialog_fixture.exe"))
+    window = _probe_until(pc, probe, "Probe Fixture")
+    assert window["rect"] == {"left": 100, "top": 80, "right": 400, "bottom": 200}
+    assert window["topmost"] is True
+    assert window["process"].lower() == "dialog_fixture.exe"
+    texts = {(c["id"], c["text"]) for c in window["children"]}
+    assert (1001, "Fixture text") in texts
+    assert (1, "OK") in texts
+    pc.put_file(r"C:\close.tag", b"")
+
+
+def test_screenshot_under_xvfb(make_pc, artefacts):
+    pc = make_pc(display=True)
+    probe = install_fixture(pc, "window_probe.exe")
+    pc.start(install_fixture(pc, "dialog_fixture.exe"))
+    _probe_until(pc, probe, "Probe Fixture")
+    path = pc.screenshot(artefacts + "/vpc-dialog.png")
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data.startswith(b"\x89PNG\r\n\x1a\n")
+    width, height = vpc.struct.unpack(">II", data[16:24])
+    assert (width, height) == (1024, 768)
+    # The dialog is on the screen: the picture is not one colour.
+    idat = data.index(b"IDAT")
+    length = vpc.struct.unpack(">I", data[idat - 4:idat])[0]
+    pixels = vpc.zlib.decompress(data[idat + 4:idat + 4 + length])
+    assert len(set(pixels)) > 3
