@@ -38,13 +38,20 @@ function(velk_ship target)
 endfunction()
 
 # A GoogleTest program: natively in the host build, under Wine in the wintest build.
+# SERIAL: its tests share machine-wide state (files under C:\VELK, the registry) and
+# never run beside another test.
 function(velk_gtest target)
-  add_executable(${target} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 arg "SERIAL" "" "")
+  add_executable(${target} ${arg_UNPARSED_ARGUMENTS})
   velk_target_defaults(${target})
   target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  set(serial FALSE)
+  if(arg_SERIAL)
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     EXTRA_ARGS --gtest_color=no
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 300 RUN_SERIAL ${serial})
 endfunction()

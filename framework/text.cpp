@@ -26,12 +26,13 @@ bool IsSameText(const std::string& a, const std::string& b)
     return a.size() == b.size() && MakeUpperText(a) == MakeUpperText(b);
 }
 
-std::string TrimBlanks(const std::string& text)
+std::string TrimWhiteSpace(const std::string& text)
 {
-    const char* blanks = " \t";
-    const std::string::size_type first = text.find_first_not_of(blanks);
+    // Spelled out rather than isspace(), which depends on the locale.
+    const char* whiteSpace = " \t\r\n\v\f";
+    const std::string::size_type first = text.find_first_not_of(whiteSpace);
     if (first == std::string::npos)
         return std::string();
-    const std::string::size_type last = text.find_last_not_of(blanks);
+    const std::string::size_type last = text.find_last_not_of(whiteSpace);
     return text.substr(first, last - first + 1);
 }

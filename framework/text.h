@@ -10,5 +10,5 @@ std::string MakeUpperText(const std::string& text);
 // Case-insensitive equality through MakeUpperText.
 bool IsSameText(const std::string& a, const std::string& b);
 
-// Copy without leading and trailing blanks (space and tab).
-std::string TrimBlanks(const std::string& text);
+// Copy without white space (blank, tab, CR, LF, vertical tab, form feed) at both ends.
+std::string TrimWhiteSpace(const std::string& text);

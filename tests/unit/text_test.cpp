@@ -11,10 +11,10 @@ TEST(TextHelpers, UpperCasesAndComparesWithoutCase)
     EXPECT_FALSE(IsSameText("a", "b"));
 }
 
-TEST(TextHelpers, TrimsOnlySpacesAndTabsAtTheEnds)
+TEST(TextHelpers, TrimsWhiteSpaceAtTheEndsOnly)
 {
-    EXPECT_EQ(TrimBlanks("  \t a b \t "), "a b");
-    EXPECT_EQ(TrimBlanks(" \t "), "");
-    EXPECT_EQ(TrimBlanks(""), "");
-    EXPECT_EQ(TrimBlanks("\r\nx\r\n"), "\r\nx\r\n");
+    EXPECT_EQ(TrimWhiteSpace("  \t a  b \t "), "a  b");
+    EXPECT_EQ(TrimWhiteSpace(" \t\r\n\v\f"), "");
+    EXPECT_EQ(TrimWhiteSpace(""), "");
+    EXPECT_EQ(TrimWhiteSpace("\r\nx\r\n"), "x");
 }

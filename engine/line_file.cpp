@@ -1,0 +1,149 @@
+#include "line_file.h"
+
+#include "line_file_text.h"
+
+namespace {
+// Enough for one whole line and its line end: the most ReadNextLine looks ahead.
+const std::size_t kLookAhead = kMaxLineLength + 2;
+const DWORD kChunk = 8192;
+}
+
+CLineFile::CLineFile()
+    : m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false)
+{
+}
+
+CLineFile::~CLineFile()
+{
+    Close();
+}
+
+BOOL CLineFile::Open(const std::string& path, OpenMode mode)
+{
+    Close();
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    if (mode == modeWrite) {
+        access = GENERIC_WRITE;
+        disposition = CREATE_ALWAYS;
+    } else if (mode == modeAppend) {
+        access = GENERIC_WRITE;
+        disposition = OPEN_ALWAYS;
+    }
+    // No "insert a disk" box for a diskette or CD drive that is empty.
+    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    m_file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    SetErrorMode(previousMode);
+    if (m_file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    m_mode = mode;
+    m_buffer.clear();
+    m_bufferOffset = 0;
+    m_atEnd = false;
+    m_writeFailed = false;
+    if (mode == modeAppend)
+        SetFilePointer(m_file, 0, nullptr, FILE_END);
+    return TRUE;
+}
+
+BOOL CLineFile::FillBuffer()
+{
+    if (m_bufferOffset > 0) {
+        m_buffer.erase(0, m_bufferOffset);
+        m_bufferOffset = 0;
+    }
+    char chunk[kChunk];
+    while (!m_atEnd && m_buffer.size() < kLookAhead) {
+        DWORD got = 0;
+        if (!ReadFile(m_file, chunk, kChunk, &got, nullptr) || got == 0)
+            m_atEnd = true;
+        else
+            m_buffer.append(chunk, got);
+    }
+    return TRUE;
+}
+
+BOOL CLineFile::ReadLine(std::string& line)
+{
+    line.clear();
+    if (!IsOpen() || m_mode != modeRead)
+        return FALSE;
+    if (m_buffer.size() - m_bufferOffset < kLookAhead)
+        FillBuffer();
+    return ReadNextLine(m_buffer, m_bufferOffset, line) ? TRUE : FALSE;
+}
+
+BOOL CLineFile::WriteLine(const std::string& text)
+{
+    if (!IsOpen() || m_mode == modeRead)
+        return FALSE;
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out += '\r';
+        out += text[i];
+    }
+    DWORD written = 0;
+    if (!out.empty() &&
+        (!WriteFile(m_file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) || written != out.size()))
+        m_writeFailed = true;
+    return TRUE;
+}
+
+BOOL CLineFile::SeekToBegin()
+{
+    return Seek(0, FILE_BEGIN);
+}
+
+BOOL CLineFile::SeekToEnd()
+{
+    return Seek(0, FILE_END);
+}
+
+BOOL CLineFile::Seek(long offset, int origin)
+{
+    if (!IsOpen() || origin < 0 || origin > 2)
+        return FALSE;
+    LONG distance = offset;
+    if (origin == FILE_CURRENT && m_mode == modeRead) {
+        // The file's own position is ahead by what is buffered and unread.
+        distance -= static_cast<LONG>(m_buffer.size() - m_bufferOffset);
+    }
+    const DWORD moved = SetFilePointer(m_file, distance, nullptr, static_cast<DWORD>(origin));
+    if (moved == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return FALSE;
+    m_buffer.clear();
+    m_bufferOffset = 0;
+    m_atEnd = false;
+    return TRUE;
+}
+
+BOOL CLineFile::IsEOF()
+{
+    if (!IsOpen() || m_mode != modeRead)
+        return TRUE;
+    if (m_bufferOffset >= m_buffer.size())
+        FillBuffer();
+    return m_bufferOffset >= m_buffer.size() ? TRUE : FALSE;
+}
+
+BOOL CLineFile::Flush()
+{
+    if (!IsOpen())
+        return FALSE;
+    if (m_mode != modeRead && !FlushFileBuffers(m_file))
+        m_writeFailed = true;
+    return m_writeFailed ? FALSE : TRUE;
+}
+
+void CLineFile::Close()
+{
+    if (m_file != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+    }
+    m_buffer.clear();
+    m_bufferOffset = 0;
+}

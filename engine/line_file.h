@@ -1,0 +1,49 @@
+// A text file read and written line by line: the run list, its rewrite, the diskette
+// copy. Reading cuts lines as line_file_text.h says; writing turns each lone line feed
+// into CR LF, as a text-mode stream does.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class CLineFile
+{
+public:
+    enum OpenMode { modeRead, modeWrite, modeAppend };
+
+    CLineFile();
+    virtual ~CLineFile();
+    CLineFile(const CLineFile&) = delete;
+    CLineFile& operator=(const CLineFile&) = delete;
+
+    // modeRead: an existing file; modeWrite: created or emptied; modeAppend: created,
+    // or written at its end.
+    virtual BOOL Open(const std::string& path, OpenMode mode);
+    // The next line without its line end, at most 4095 characters. FALSE when the
+    // file is not open or nothing is left.
+    virtual BOOL ReadLine(std::string& line);
+    // Writes the text as it is, with no line end added.
+    virtual BOOL WriteLine(const std::string& text);
+    virtual BOOL SeekToBegin();
+    virtual BOOL SeekToEnd();
+    virtual BOOL Seek(long offset, int origin);
+    virtual BOOL IsEOF();
+    virtual void Close();
+
+    BOOL IsOpen() const { return m_file != INVALID_HANDLE_VALUE; }
+    // Forces what was written onto the disk; FALSE when that failed or a write had.
+    BOOL Flush();
+    // Whether every write since Open reached the file.
+    BOOL HasWriteFailed() const { return m_writeFailed; }
+
+private:
+    BOOL FillBuffer();
+
+    HANDLE m_file;
+    OpenMode m_mode;
+    std::string m_buffer;        // bytes read ahead and not yet returned
+    std::size_t m_bufferOffset;  // start of the unread bytes in m_buffer
+    bool m_atEnd;                // the file has no bytes beyond m_buffer
+    bool m_writeFailed;
+};

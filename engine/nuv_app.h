@@ -1,0 +1,84 @@
+// The engine's application object: start-up, the log and the error file, the marker
+// files, development mode and the restart request. There is one, reached through
+// GetNUVApp() by all other engine code.
+#pragma once
+
+#include "control_manager.h"
+#include "dev_mode.h"
+
+#include <windows.h>
+
+#include <string>
+
+enum OSFamily { OSFamilyNT, OSFamily9x };
+
+class CNUVApp
+{
+public:
+    CNUVApp();
+    virtual ~CNUVApp();
+    CNUVApp(const CNUVApp&) = delete;
+    CNUVApp& operator=(const CNUVApp&) = delete;
+
+    // The start-up sequence; FALSE (always) ends the program. arguments are the
+    // program's command-line arguments after the program name.
+    virtual BOOL InitInstance(int argumentCount, char** arguments);
+    // Keyboard input to the main window or its children is discarded.
+    virtual BOOL ProcessMessageFilter(int code, MSG* message);
+
+    void WriteLog(const std::string& text);
+    BOOL IsLoggingEnabled() const { return m_loggingEnabled; }
+    void SetLoggingEnabled(BOOL enabled) { m_loggingEnabled = enabled; }
+    void WriteErrMsg(const std::string& text);
+    void SetErrorFlag();
+    BOOL IsErrorFlagEnabled();
+    void DetectKORBEnabled();
+    BOOL IsSilentModeEnabled();
+    BOOL CheckForFile(const std::string& path);
+    void TouchFile(const std::string& path);
+    void TouchFileNoAttribs(const std::string& path);
+    void AppendRunEntriesToErrorFile();
+    void AppendRunNUVtoLOG();
+    void GetSystemInformation();
+    OSFamily GetOSFamily() const;
+    CDevMode* GetDevMode();
+    BOOL IsDevModeActive() const { return m_devModeActive; }
+    void SetDevModeActive(BOOL active) { m_devModeActive = active; }
+    void ReleaseDevMode();
+
+    void SetSystemShutdown(BOOL set, BOOL final);
+    BOOL GetSystemShutdownFinal();
+    BOOL IsSystemShutdownRequested() const { return m_shutdownRequested; }
+
+    CControlManager& GetControlManager() { return m_controlManager; }
+    HWND GetMainWindow() const { return m_mainWindow; }
+    void SetMainWindow(HWND window) { m_mainWindow = window; }
+    const std::string& GetEngineFolder() const { return m_engineFolder; }
+    const std::string& GetVersionText() const { return m_versionText; }
+
+    // The text of the version box shown when the engine is given an argument.
+    std::string GetUsageText() const;
+
+protected:
+    // Run mode: the progress window and its worker; replaced by tests.
+    virtual void RunProgressDialog();
+    // Usage mode: the version box; replaced by tests.
+    virtual void ShowUsageBox(const std::string& text);
+
+private:
+    CControlManager m_controlManager;
+    std::string m_versionText;
+    std::string m_engineFolder;
+    BOOL m_shutdownRequested;
+    BOOL m_shutdownFinal;
+    BOOL m_korbDetected;
+    BOOL m_errorFlag;
+    BOOL m_loggingEnabled;
+    OSVERSIONINFOA m_osVersion;
+    CDevMode* m_devMode;
+    BOOL m_devModeActive;
+    HWND m_mainWindow;
+};
+
+// The one application object of the process (the most recently constructed).
+CNUVApp* GetNUVApp();

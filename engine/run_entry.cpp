@@ -1,0 +1,138 @@
+#include "run_entry.h"
+
+#include "run_list_text.h"
+#include "text.h"
+#include "time_stamp_text.h"
+
+#include <climits>
+
+namespace
+{
+const char* const kRebootText = "REBOOT";
+const char* const kStartKeyword = "START ";
+const char* const kStopKeyword = "STOP ";
+const char* const kCleanKeyword = "CLEAN ";
+const char* const kFieldSeparator = ", ";
+const char kFieldDelimiter = ',';
+
+enum FieldIndex
+{
+    kWrapperField = 1,
+    kCommandField,
+    kCleanDirectoryField,
+    kTimeoutField,
+    kRestartField,
+    kStartField,
+    kStopField,
+    kCleanField
+};
+
+bool IsLeadingWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Like atoi, but a value beyond int's range gives INT_MAX or INT_MIN rather than
+// undefined behaviour.
+int ReadDecimalInteger(const std::string& text)
+{
+    std::string::size_type position = 0;
+    while (position < text.size() && IsLeadingWhiteSpace(text[position]))
+        ++position;
+    bool isNegative = false;
+    if (position < text.size() && (text[position] == '+' || text[position] == '-')) {
+        isNegative = text[position] == '-';
+        ++position;
+    }
+    const long long limit = isNegative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    long long value = 0;
+    for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position) {
+        value = value * 10 + (text[position] - '0');
+        if (value >= limit) {
+            value = limit;
+            break;
+        }
+    }
+    return static_cast<int>(isNegative ? -value : value);
+}
+}
+
+CRunEntry::CRunEntry(int lineNumber, const std::string& lineText)
+    : m_lineNumber(lineNumber)
+{
+    ParseLine(lineText);
+}
+
+void CRunEntry::ParseLine(const std::string& lineText)
+{
+    // The result depends on the text alone, also when an entry is parsed again.
+    m_wrapperName.clear();
+    m_installCommand.clear();
+    m_cleanDirectory.clear();
+    m_timeout.clear();
+    m_rebootFlag = 0;
+    m_startTime.clear();
+    m_stopTime.clear();
+    m_cleanTime.clear();
+
+    const std::string text = TrimWhiteSpace(lineText);
+    std::string::size_type fieldStart = 0;
+    // No text left ends the loop, so a trailing comma adds no empty field.
+    for (int index = kWrapperField; fieldStart < text.size(); ++index) {
+        std::string::size_type fieldEnd = text.find(kFieldDelimiter, fieldStart);
+        if (fieldEnd == std::string::npos)
+            fieldEnd = text.size();
+        const std::string field = TrimWhiteSpace(text.substr(fieldStart, fieldEnd - fieldStart));
+        fieldStart = fieldEnd + 1;
+
+        switch (index) {
+        case kWrapperField: m_wrapperName = field; break;
+        case kCommandField: m_installCommand = field; break;
+        case kCleanDirectoryField: m_cleanDirectory = field; break;
+        case kTimeoutField: m_timeout = field; break;
+        case kRestartField: m_rebootFlag = IsSameText(field, kRebootText) ? 1 : 0; break;
+        case kStartField: m_startTime = field; break;
+        case kStopField: m_stopTime = field; break;
+        case kCleanField: m_cleanTime = field; break;
+        default: return;  // fields after the eighth are dropped
+        }
+    }
+}
+
+std::string CRunEntry::FormatLine() const
+{
+    std::string line = m_wrapperName + kFieldSeparator + m_installCommand + kFieldSeparator
+        + m_cleanDirectory + kFieldSeparator + m_timeout + kFieldSeparator;
+    if (m_rebootFlag)
+        line += kRebootText;
+
+    // Empty stamps at the end are left out. An empty stamp before a set one keeps
+    // its place, or the later stamp would be read back as the earlier one.
+    const std::string* const stamps[] = {&m_startTime, &m_stopTime, &m_cleanTime};
+    std::size_t stampCount = 3;
+    while (stampCount > 0 && stamps[stampCount - 1]->empty())
+        --stampCount;
+    for (std::size_t i = 0; i < stampCount; ++i)
+        line += kFieldSeparator + *stamps[i];
+    return line;
+}
+
+void CRunEntry::SetStartTime(const LocalTimeValues& now)
+{
+    m_startTime = kStartKeyword + FormatTimeOfDay(now);
+}
+
+void CRunEntry::SetStopTime(const LocalTimeValues& now)
+{
+    m_stopTime = kStopKeyword + FormatTimeOfDay(now);
+}
+
+void CRunEntry::SetCleanTime(const LocalTimeValues& now)
+{
+    m_cleanTime = kCleanKeyword + FormatTimeOfDay(now);
+}
+
+int CRunEntry::GetTimeout() const
+{
+    return ReadDecimalInteger(m_timeout);
+}

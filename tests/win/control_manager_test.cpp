@@ -1,0 +1,375 @@
+// The walk over the run list with test plug-ins whose results are scripted and whose
+// calls are recorded: phases, stamps, messages to the error file, restarts, progress.
+#include "engine_test_support.h"
+
+#include <memory>
+
+namespace {
+
+const char kRunList[] = "C:\\VELK\\RUN.NUV";
+const char kErr[] = "c:\\velk\\nuv.err";
+
+std::string PluginPath(const std::string& name)
+{
+    // The build folder, seen from Windows through the Z: drive.
+    std::string path = "Z:" + std::string(VELK_TEST_PLUGIN_DIR) + "/" + name;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::vector<std::pair<UINT, LPARAM>> g_progress;
+
+LRESULT CALLBACK RecordProgress(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_PROGRESS_INIT || message == WM_PROGRESS_STEP)
+        g_progress.push_back({message, lParam});
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+typedef void (*ResetProc)();
+typedef void (*SetResultsProc)(const char*);
+typedef const char* (*GetRecordProc)();
+typedef int (*LiveObjectsProc)();
+
+} // namespace
+
+class WalkTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        // Held by the test too, so that the plug-in keeps its record across the walk.
+        scripted = LoadLibraryA(PluginPath("scripted_wrapper.dll").c_str());
+        ASSERT_NE(scripted, nullptr);
+        reset = reinterpret_cast<ResetProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedReset")));
+        setResults =
+            reinterpret_cast<SetResultsProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetResults")));
+        getRecord =
+            reinterpret_cast<GetRecordProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedGetRecord")));
+        liveObjects =
+            reinterpret_cast<LiveObjectsProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedLiveObjects")));
+        ASSERT_TRUE(reset && setResults && getRecord && liveObjects);
+        reset();
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = RecordProgress;
+        windowClass.lpszClassName = "WalkTestProgress";
+        RegisterClassA(&windowClass);
+        window = CreateWindowA("WalkTestProgress", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(window, nullptr);
+        app.SetMainWindow(window);
+        g_progress.clear();
+    }
+
+    void TearDown() override
+    {
+        DestroyWindow(window);
+        FreeLibrary(scripted);
+        EngineTest::TearDown();
+    }
+
+    std::string Scripted() const { return PluginPath("scripted_wrapper.dll"); }
+    std::string Record() const { return getRecord(); }
+    std::string RunList() const { return ReadWholeFile(kRunList); }
+    int Steps() const
+    {
+        int steps = 0;
+        for (const auto& message : g_progress)
+            steps += message.first == WM_PROGRESS_STEP;
+        return steps;
+    }
+    void Walk() { app.GetControlManager().InstallApplications(); }
+
+    CTestApp app;
+    HMODULE scripted = nullptr;
+    ResetProc reset = nullptr;
+    SetResultsProc setResults = nullptr;
+    GetRecordProc getRecord = nullptr;
+    LiveObjectsProc liveObjects = nullptr;
+    HWND window = nullptr;
+    const std::string stamp = "18:25:04";
+};
+
+TEST_F(WalkTest, ANewEntryRunsEveryPhaseAndGetsItsThreeStamps)
+{
+    app.SetLoggingEnabled(TRUE);
+    WriteWholeFile(kRunList, Scripted() + ",setup.exe /s,C:\\VELK\\APPS\\X,600\r\n");
+    Walk();
+    EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 600 setup.exe /s\npost 1\ncleanup 1 C:\\VELK\\APPS\\X\ndestroy 1\n");
+    EXPECT_EQ(RunList(), Scripted() + ", setup.exe /s, C:\\VELK\\APPS\\X, 600, , START " + stamp + ", STOP " + stamp +
+                             ", CLEAN " + stamp + "\r\n");
+    ASSERT_EQ(g_progress.size(), 2u);
+    EXPECT_EQ(g_progress[0], std::make_pair(WM_PROGRESS_INIT, LPARAM(MAKELPARAM(0, 1))));
+    EXPECT_EQ(g_progress[1].first, WM_PROGRESS_STEP);
+    EXPECT_FALSE(FileExists(kErr));
+    EXPECT_FALSE(app.IsSystemShutdownRequested());
+    EXPECT_EQ(liveObjects(), 0);
+
+    const std::string log = ReadWholeFile("c:\\velk\\nuv.log");
+    const char* expected[] = {"CControlManager::InstallApplications(...) called",
+                              "CControlManager::InstallApplications(...) GetEntry(...) return valid entry",
+                              "\tSetting start time",
+                              "\tLoadWrapperAndCreateInstance(...) was successful",
+                              "\tNo stop time detected.  Proceeding with installation",
+                              "\tCalling pWrapper->PreInstallApplication(...)",
+                              "\tCalling pWrapper->InstallApplication(...)",
+                              "\tCalling pWrapper->PostInstallApplication(...)",
+                              "\tInstallations successful.  Entering stop time.",
+                              "\tCleanupInstallationFiles(...) complete.  Entering clean time.",
+                              "\tDeleting entry object...",
+                              "CControlManager::InstallApplications(...) UnloadWrappers(...) being called"};
+    std::string::size_type at = 0;
+    for (const char* line : expected) {
+        at = log.find(std::string(line) + "\r\n", at);
+        ASSERT_NE(at, std::string::npos) << line;
+    }
+}
+
+struct StampRow {
+    const char* stamps;      // fields 6 to 8 as prepared
+    const char* calls;       // the plug-in's record
+    const char* written;     // fields 6 to 8 afterwards; nullptr: the line is not rewritten
+};
+
+class StampTableTest : public WalkTest, public ::testing::WithParamInterface<StampRow> {};
+
+TEST_P(StampTableTest, TheStampsDecideWhatThePassDoes)
+{
+    const StampRow row = GetParam();
+    WriteWholeFile(kRunList, Scripted() + ",cmd,C:\\SRC,5,REBOOT" + row.stamps + "\r\n");
+    Walk();
+    EXPECT_EQ(Record(), row.calls);
+    if (row.written)
+        EXPECT_EQ(RunList(), Scripted() + ", cmd, C:\\SRC, 5, REBOOT" + row.written + "\r\n");
+    else
+        EXPECT_EQ(RunList(), Scripted() + ",cmd,C:\\SRC,5,REBOOT" + row.stamps + "\r\n");
+    EXPECT_FALSE(FileExists(kErr));
+    // A restart follows only a clean-up phase of this pass.
+    const bool cleaned = std::string(row.calls).find("cleanup") != std::string::npos;
+    EXPECT_EQ(app.IsSystemShutdownRequested(), cleaned ? TRUE : FALSE);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StampTableTest,
+    ::testing::Values(
+        StampRow{"", "create 1\npre 1\ninstall 1 5 cmd\npost 1\ncleanup 1 C:\\SRC\ndestroy 1\n",
+                 ", START 18:25:04, STOP 18:25:04, CLEAN 18:25:04"},
+        StampRow{",START 1,STOP 2,CLEAN 3", "create 1\ndestroy 1\n", nullptr},
+        StampRow{",START 1,,CLEAN 3", "create 1\npre 1\ninstall 1 5 cmd\npost 1\ndestroy 1\n",
+                 ", START 1, STOP 18:25:04, CLEAN 3"},
+        StampRow{",,STOP 2", "create 1\ncleanup 1 C:\\SRC\ndestroy 1\n", ", START 18:25:04, STOP 2, CLEAN 18:25:04"},
+        StampRow{",,,CLEAN 3", "create 1\npre 1\ninstall 1 5 cmd\npost 1\ndestroy 1\n",
+                 ", START 18:25:04, STOP 18:25:04, CLEAN 3"},
+        StampRow{",,STOP 2,CLEAN 3", "create 1\ndestroy 1\n", ", START 18:25:04, STOP 2, CLEAN 3"}));
+
+TEST_F(WalkTest, AnEntryStartedOnAnEarlierBootButNeverCleanedFailsTheRun)
+{
+    WriteWholeFile(kRunList, Scripted() + ",cmd,,,,START 1,STOP 2\r\n" + Scripted() + ",next\r\n");
+    Walk();
+    EXPECT_EQ(Record(), "");
+    EXPECT_EQ(ReadWholeFile(kErr), "Failing Download. Install started but did not complete before reboot! :\r\n\t'" +
+                                       Scripted() + ", cmd, , , , START 1, STOP 2'\r\n");
+    EXPECT_EQ(Steps(), 0);
+    EXPECT_EQ(RunList(), Scripted() + ",cmd,,,,START 1,STOP 2\r\n" + Scripted() + ",next\r\n");
+}
+
+TEST_F(WalkTest, AMissingLibraryFailsTheEntryWithItsLoadMessages)
+{
+    const std::string missing = PluginPath("no_such_wrapper.dll");
+    WriteWholeFile(kRunList, missing + ",cmd\r\n" + Scripted() + ",next\r\n");
+    Walk();
+    EXPECT_EQ(ReadWholeFile(kErr), "Failed to load library " + missing + " Error Number: 126\r\n" +
+                                       "LoadWrapperAndCreateInstace return NULL unable to proceed with\r\n\t'" + missing +
+                                       ", cmd, , , , START 18:25:04'\r\n");
+    EXPECT_EQ(Steps(), 1);
+    EXPECT_EQ(Record(), "");
+}
+
+TEST_F(WalkTest, PlugInsWithoutTheirExportsOrObjectFail)
+{
+    struct Case {
+        const char* plugin;
+        std::string firstLine;
+    } cases[] = {
+        {"no_create_wrapper.dll", "Failed to load 'CreateWrapperInstance' function.  Error Number: 127\r\n"},
+        {"no_destroy_wrapper.dll", "Failed to load 'DestroyWrapperInstance' function.  Error Number: 127\r\n"},
+        {"null_wrapper.dll", ""},
+    };
+    for (const Case& c : cases) {
+        DeleteFileA(kErr);
+        const std::string plugin = PluginPath(c.plugin);
+        WriteWholeFile(kRunList, plugin + ",cmd\r\n");
+        CTestApp fresh;
+        fresh.GetControlManager().InstallApplications();
+        EXPECT_EQ(ReadWholeFile(kErr), c.firstLine + "LoadWrapperAndCreateInstace return NULL unable to proceed with\r\n\t'" +
+                                           plugin + ", cmd, , , , START 18:25:04'\r\n")
+            << c.plugin;
+        // Nothing of the library is left loaded after the walk.
+        EXPECT_EQ(GetModuleHandleA(plugin.c_str()), nullptr) << c.plugin;
+    }
+}
+
+TEST_F(WalkTest, CreateReturningNullLeavesTheLibraryCachedAndEndsTheWalk)
+{
+    setResults("create:0");
+    WriteWholeFile(kRunList, Scripted() + ",one\r\n" + Scripted() + ",two\r\n");
+    Walk();
+    EXPECT_EQ(Record(), "create null\n");
+    EXPECT_EQ(ReadWholeFile(kErr), "LoadWrapperAndCreateInstace return NULL unable to proceed with\r\n\t'" + Scripted() +
+                                       ", one, , , , START 18:25:04'\r\n");
+    EXPECT_EQ(Steps(), 1);
+}
+
+TEST_F(WalkTest, TheFirstFailingInstallPhaseSkipsTheRestAndLeavesStopEmpty)
+{
+    struct Case {
+        const char* script;
+        const char* calls;
+    } cases[] = {
+        {"pre:0", "create 1\npre 1\ndestroy 1\n"},
+        {"install:0", "create 1\npre 1\ninstall 1 0 cmd\ndestroy 1\n"},
+        {"post:0", "create 1\npre 1\ninstall 1 0 cmd\npost 1\ndestroy 1\n"},
+    };
+    for (const Case& c : cases) {
+        reset();
+        setResults(c.script);
+        DeleteFileA(kErr);
+        WriteWholeFile(kRunList, Scripted() + ",cmd,C:\\SRC,,REBOOT\r\n" + Scripted() + ",next\r\n");
+        CTestApp fresh;
+        fresh.GetControlManager().InstallApplications();
+        EXPECT_EQ(Record(), c.calls) << c.script;
+        EXPECT_EQ(ReadWholeFile(kErr), "Installation Failed\r\n\t'" + Scripted() + ", cmd, C:\\SRC, , REBOOT, START " +
+                                           stamp + "'\r\n");
+        EXPECT_EQ(RunList(), Scripted() + ", cmd, C:\\SRC, , REBOOT, START " + stamp + "\r\n" + Scripted() + ",next\r\n");
+        // No restart after a failed install, and the walk ends.
+        EXPECT_FALSE(fresh.IsSystemShutdownRequested());
+    }
+}
+
+TEST_F(WalkTest, AFailedCleanUpStillRestartsWhenTheEntryAsksForIt)
+{
+    setResults("cleanup:0");
+    WriteWholeFile(kRunList, Scripted() + ",cmd,C:\\SRC,,reboot\r\n" + Scripted() + ",next\r\n");
+    Walk();
+    EXPECT_EQ(ReadWholeFile(kErr), "CleanupInstallationFiles Failed\r\n\t'" + Scripted() + ", cmd, C:\\SRC, , REBOOT, START " +
+                                       stamp + ", STOP " + stamp + "'\r\n");
+    EXPECT_TRUE(app.IsSystemShutdownRequested());
+    EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 0 cmd\npost 1\ncleanup 1 C:\\SRC\ndestroy 1\n");
+    EXPECT_EQ(Steps(), 0);
+}
+
+TEST_F(WalkTest, ARebootEntryEndsTheWalkWithARestartRequest)
+{
+    app.SetLoggingEnabled(TRUE);
+    WriteWholeFile(kRunList, Scripted() + ",first,,,REBOOT\r\n" + Scripted() + ",second\r\n");
+    Walk();
+    EXPECT_TRUE(app.IsSystemShutdownRequested());
+    EXPECT_FALSE(app.GetControlManager().IsLastEntry());
+    EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 0 first\npost 1\ndestroy 1\n");
+    EXPECT_EQ(Steps(), 0);
+    const std::string log = ReadWholeFile("c:\\velk\\nuv.log");
+    EXPECT_NE(log.find("\tNo clean directory.  Entering clean time as placeholder.\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\tItem requested an intermediate reboot.  Calling system shutdown...\r\n"), std::string::npos);
+    EXPECT_NE(log.find("CNUVApp::SetSystemShutdown(...) called [bSet=TRUE,bFinal=FALSE]\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("UnloadWrappers(...) being called"), std::string::npos);
+}
+
+TEST_F(WalkTest, DevelopmentModeCanSkipTheRestartAndTheCleanUp)
+{
+    app.SetLoggingEnabled(TRUE);
+    CDevMode* devMode = app.GetDevMode();
+    devMode->SetSkipReboots(TRUE);
+    devMode->SetDisableAppCleanup(TRUE);
+    WriteWholeFile(kRunList, Scripted() + ",first,C:\\SRC,,REBOOT\r\n" + Scripted() + ",second\r\n");
+    Walk();
+    EXPECT_FALSE(app.IsSystemShutdownRequested());
+    EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 0 first\npost 1\ndestroy 1\n"
+                        "create 2\npre 2\ninstall 2 0 second\npost 2\ndestroy 2\n");
+    EXPECT_EQ(Steps(), 2);
+    const std::string log = ReadWholeFile("c:\\velk\\nuv.log");
+    EXPECT_NE(log.find("\tDevelopment mode disabled source cleanup.  Entering clean time as placeholder.\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("\tItem requested an intermediate reboot.  Development Mode skip reboot enabled. Skipping "
+                       "reboot...\r\n"),
+              std::string::npos);
+}
+
+TEST_F(WalkTest, AnErrorFileFromAnEarlierBootEndsTheWalkAfterTheFirstEntry)
+{
+    WriteWholeFile(kErr, "old failure\r\n");
+    WriteWholeFile(kRunList, Scripted() + ",first\r\n" + Scripted() + ",second\r\n");
+    Walk();
+    EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 0 first\npost 1\ndestroy 1\n");
+    EXPECT_EQ(Steps(), 1);
+    EXPECT_EQ(ReadWholeFile(kErr), "old failure\r\n");
+}
+
+TEST_F(WalkTest, OneLibraryNamedInTwoLetterCasesServesBothEntriesWithOwnObjects)
+{
+    std::string upper = Scripted();
+    for (char& c : upper)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    WriteWholeFile(kRunList, Scripted() + ",one,,x1\r\n" + upper + ",two,,12s\r\n");
+    FreeLibrary(scripted);  // only the engine holds it now
+    scripted = nullptr;
+    app.GetControlManager().InstallApplications();
+    EXPECT_EQ(GetModuleHandleA(Scripted().c_str()), nullptr);
+    scripted = LoadLibraryA(Scripted().c_str());
+    // The record did not survive the unload, but the run list shows both entries done,
+    // the second with the time-out read as far as it is numeric.
+    EXPECT_EQ(RunList(), Scripted() + ", one, , x1, , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n" +
+                             upper + ", two, , 12s, , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n");
+    EXPECT_EQ(Steps(), 2);
+    EXPECT_FALSE(FileExists(kErr));
+}
+
+TEST_F(WalkTest, TwoEntriesOfOneLibraryAreEachDrivenAndDestroyed)
+{
+    WriteWholeFile(kRunList, Scripted() + ",one,,x1\r\n" + Scripted() + ",two,,12s\r\n");
+    Walk();
+    EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 0 one\npost 1\ndestroy 1\n"
+                        "create 2\npre 2\ninstall 2 12 two\npost 2\ndestroy 2\n");
+    EXPECT_EQ(liveObjects(), 0);
+}
+
+TEST_F(WalkTest, AMissingOrEmptyRunListEndsAtOnce)
+{
+    app.SetLoggingEnabled(TRUE);
+    Walk();
+    WriteWholeFile(kRunList, "");
+    Walk();
+    ASSERT_EQ(g_progress.size(), 2u);
+    EXPECT_EQ(g_progress[0], std::make_pair(WM_PROGRESS_INIT, LPARAM(0)));
+    EXPECT_EQ(g_progress[1], std::make_pair(WM_PROGRESS_INIT, LPARAM(0)));
+    EXPECT_EQ(Record(), "");
+    EXPECT_NE(ReadWholeFile("c:\\velk\\nuv.log")
+                  .find("CControlManager::InstallApplications(...) UnloadWrappers(...) being called\r\n"),
+              std::string::npos);
+}
+
+TEST_F(WalkTest, APlugInWrittenInCWithAHandBuiltTableIsDrivenThroughTheContract)
+{
+    const std::string plugin = PluginPath("c_wrapper.dll");
+    HMODULE module = LoadLibraryA(plugin.c_str());
+    ASSERT_NE(module, nullptr);
+    auto getRecordC = reinterpret_cast<GetRecordProc>(reinterpret_cast<void*>(GetProcAddress(module, "CWrapperGetRecord")));
+    auto resetC = reinterpret_cast<ResetProc>(reinterpret_cast<void*>(GetProcAddress(module, "CWrapperReset")));
+    ASSERT_TRUE(getRecordC && resetC);
+    resetC();
+    WriteWholeFile(kRunList, plugin + ",good.exe,C:\\SRC,30\r\n" + plugin + ",fail,,7\r\n");
+    Walk();
+    EXPECT_EQ(std::string(getRecordC()), "create 1\npre 1\ninstall 1 30 good.exe\npost 1\ncleanup 1 C:\\SRC\ndestroy 1\n"
+                                         "create 2\npre 2\ninstall 2 7 fail\ndestroy 2\n");
+    EXPECT_EQ(ReadWholeFile(kErr), "Installation Failed\r\n\t'" + plugin + ", fail, , 7, , START " + stamp + "'\r\n");
+    FreeLibrary(module);
+}
+
+TEST_F(WalkTest, TheCommandHandedToThePlugInIsItsOwnCopy)
+{
+    // The scripted plug-in overwrites the first character of the command it gets.
+    WriteWholeFile(kRunList, Scripted() + ",setup.exe\r\n");
+    Walk();
+    EXPECT_EQ(RunList(), Scripted() + ", setup.exe, , , , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n");
+}

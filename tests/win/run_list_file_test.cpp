@@ -1,0 +1,190 @@
+// The run list on disk: reading line ends, rewriting one entry, surviving interruptions.
+#include "engine_test_support.h"
+
+#include "line_file.h"
+#include "run_list_file.h"
+
+namespace {
+
+const char kRunList[] = "C:\\VELK\\RUN.NUV";
+const char kRewrite[] = "C:\\VELK\\~RUN.NUV";
+
+std::vector<std::string> ReadAllLines(const std::string& path)
+{
+    CLineFile file;
+    std::vector<std::string> lines;
+    if (!file.Open(path, CLineFile::modeRead))
+        return lines;
+    std::string line;
+    while (file.ReadLine(line))
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+class LineFileTest : public EngineTest {};
+
+TEST_F(LineFileTest, ReadsLfCrlfAndALastLineWithoutLineEnd)
+{
+    WriteWholeFile("C:\\VELK\\mixed.txt", "one\r\ntwo\nthree\r\n\r\nlast");
+    EXPECT_EQ(ReadAllLines("C:\\VELK\\mixed.txt"), (std::vector<std::string>{"one", "two", "three", "", "last"}));
+}
+
+TEST_F(LineFileTest, CutsAnOverlongLineIntoPiecesAndLosesNothing)
+{
+    const std::string longLine(5000, 'x');
+    WriteWholeFile("C:\\VELK\\long.txt", longLine + "\r\nnext\r\n");
+    const std::vector<std::string> lines = ReadAllLines("C:\\VELK\\long.txt");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], std::string(4095, 'x'));
+    EXPECT_EQ(lines[1], std::string(905, 'x'));
+    EXPECT_EQ(lines[2], "next");
+}
+
+TEST_F(LineFileTest, ReadsAFileLargerThanItsReadAheadBuffer)
+{
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i)
+        bytes += "line " + std::to_string(i) + "\r\n";
+    WriteWholeFile("C:\\VELK\\big.txt", bytes);
+    const std::vector<std::string> lines = ReadAllLines("C:\\VELK\\big.txt");
+    ASSERT_EQ(lines.size(), 3000u);
+    EXPECT_EQ(lines[2999], "line 2999");
+}
+
+TEST_F(LineFileTest, WritesLineFeedsAsCrLfAndAppends)
+{
+    CLineFile file;
+    ASSERT_TRUE(file.Open("C:\\VELK\\out.txt", CLineFile::modeWrite));
+    EXPECT_TRUE(file.WriteLine("a\nb\r\n"));
+    file.Close();
+    ASSERT_TRUE(file.Open("C:\\VELK\\out.txt", CLineFile::modeAppend));
+    file.WriteLine("c\n");
+    file.Close();
+    EXPECT_EQ(ReadWholeFile("C:\\VELK\\out.txt"), "a\r\nb\r\nc\r\n");
+    EXPECT_FALSE(file.WriteLine("closed"));
+    EXPECT_TRUE(file.IsEOF());
+    EXPECT_FALSE(file.Open("C:\\VELK\\no such folder\\x.txt", CLineFile::modeWrite));
+}
+
+class RunListTest : public EngineTest
+{
+protected:
+    CTestApp app;
+};
+
+TEST_F(RunListTest, GetEntrySkipsBlankAndCommentLinesAndCountsThemAsLines)
+{
+    WriteWholeFile(kRunList, "# prepared list\r\n \t \r\nOSTREL.DLL,A.EXE\r\n   # remark\r\nOSTREL.DLL,B.EXE,,,reboot");
+    CControlManager& manager = app.GetControlManager();
+    EXPECT_EQ(manager.CountEntries(), 5);  // counted as read: only empty lines are not
+    std::unique_ptr<CRunEntry> first(manager.GetEntry());
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->GetLineNumber(), 3);
+    EXPECT_EQ(first->GetInstallCommand(), "A.EXE");
+    std::unique_ptr<CRunEntry> second(manager.GetEntry());
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->GetLineNumber(), 5);
+    EXPECT_EQ(second->IsRebootRequested(), 1);
+    EXPECT_TRUE(manager.IsLastEntry());
+}
+
+TEST_F(RunListTest, MissingOrEmptyListHasNoEntries)
+{
+    CControlManager& manager = app.GetControlManager();
+    EXPECT_EQ(manager.CountEntries(), 0);
+    EXPECT_EQ(manager.GetEntry(), nullptr);
+    WriteWholeFile(kRunList, "");
+    EXPECT_EQ(manager.CountEntries(), 0);
+    EXPECT_TRUE(manager.IsLastEntry());
+}
+
+TEST_F(RunListTest, UpdateEntryChangesOnlyItsLineAndKeepsOtherProgramsChanges)
+{
+    WriteWholeFile(kRunList, "# head\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,B.EXE\r\n");
+    CControlManager& manager = app.GetControlManager();
+    std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+    ASSERT_TRUE(entry);
+    // Another program rewrites a later line while the entry installs.
+    WriteWholeFile(kRunList, "# head\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
+    entry->SetStartTime(GetFixedTime());
+    ASSERT_TRUE(manager.UpdateEntry(*entry));
+    EXPECT_EQ(ReadWholeFile(kRunList), "# head\r\nOSTREL.DLL, A.EXE, C:\\A, 600, , START 18:25:04\r\n"
+                                       "  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
+    EXPECT_FALSE(FileExists(kRewrite));
+}
+
+TEST_F(RunListTest, UpdateEntryGivesALastLineItsLineEnd)
+{
+    WriteWholeFile(kRunList, "OSTREL.DLL,A.EXE\r\nOSTREL.DLL,B.EXE");
+    CControlManager& manager = app.GetControlManager();
+    std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+    ASSERT_TRUE(entry);
+    entry->SetStartTime(GetFixedTime());
+    ASSERT_TRUE(manager.UpdateEntry(*entry));
+    EXPECT_EQ(ReadWholeFile(kRunList), "OSTREL.DLL, A.EXE, , , , START 18:25:04\r\nOSTREL.DLL,B.EXE\r\n");
+}
+
+TEST_F(RunListTest, UpdateEntryByDeleteAndRenameWhereNoAtomicReplaceExists)
+{
+    SetAtomicReplaceAvailable(0);
+    WriteWholeFile(kRunList, "OSTREL.DLL,A.EXE\r\n");
+    CControlManager& manager = app.GetControlManager();
+    std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+    entry->SetStopTime(GetFixedTime());
+    ASSERT_TRUE(manager.UpdateEntry(*entry));
+    EXPECT_EQ(ReadWholeFile(kRunList), "OSTREL.DLL, A.EXE, , , , , STOP 18:25:04\r\n");
+    EXPECT_FALSE(FileExists(kRewrite));
+}
+
+TEST_F(RunListTest, UpdateEntryRefusesALineOverTheLimitAndChangesNothing)
+{
+    const std::string original = "OSTREL.DLL," + std::string(4080, 'c') + "\r\nOSTREL.DLL,B.EXE\r\n";
+    WriteWholeFile(kRunList, original);
+    CControlManager& manager = app.GetControlManager();
+    std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+    entry->SetStartTime(GetFixedTime());
+    EXPECT_FALSE(manager.UpdateEntry(*entry));
+    EXPECT_EQ(ReadWholeFile(kRunList), original);
+}
+
+TEST_F(RunListTest, UpdateEntryFailsWithoutTouchingTheListWhenTheRewriteCannotBeMade)
+{
+    WriteWholeFile(kRunList, "OSTREL.DLL,A.EXE\r\n");
+    CControlManager& manager = app.GetControlManager();
+    std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+    // The rewrite's name is taken by a folder: it cannot be opened for writing.
+    ASSERT_TRUE(CreateDirectoryA(kRewrite, nullptr));
+    entry->SetStartTime(GetFixedTime());
+    EXPECT_FALSE(manager.UpdateEntry(*entry));
+    EXPECT_EQ(ReadWholeFile(kRunList), "OSTREL.DLL,A.EXE\r\n");
+    RemoveDirectoryA(kRewrite);
+}
+
+TEST_F(RunListTest, ARewriteLeftBehindByAnInterruptedReplacementIsRestored)
+{
+    // The list was deleted and the machine stopped before the rename.
+    WriteWholeFile(kRewrite, "OSTREL.DLL, A.EXE, , , , START 09:05:31, STOP 09:07:02, CLEAN 09:07:03\r\nOSTREL.DLL,B.EXE\r\n");
+    CControlManager& manager = app.GetControlManager();
+    EXPECT_EQ(manager.CountEntries(), 2);
+    EXPECT_TRUE(FileExists(kRunList));
+    EXPECT_FALSE(FileExists(kRewrite));
+    std::unique_ptr<CRunEntry> first(manager.GetEntry());
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->GetCleanTime(), "CLEAN 09:07:03");
+    EXPECT_FALSE(manager.IsLastEntry());
+}
+
+TEST_F(RunListTest, AStaleRewriteBesideTheListIsIgnoredAndReplaced)
+{
+    WriteWholeFile(kRunList, "OSTREL.DLL,A.EXE\r\n");
+    WriteWholeFile(kRewrite, "half a rewr");
+    CControlManager& manager = app.GetControlManager();
+    std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->GetInstallCommand(), "A.EXE");
+    entry->SetStartTime(GetFixedTime());
+    ASSERT_TRUE(manager.UpdateEntry(*entry));
+    EXPECT_EQ(ReadWholeFile(kRunList), "OSTREL.DLL, A.EXE, , , , START 18:25:04\r\n");
+}
