@@ -57,6 +57,11 @@ std::string FormatWithLine(const char* format, const std::string& line)
     return text;
 }
 
+void* FindExport(HMODULE module, const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+
 std::string NumberText(unsigned long value)
 {
     char digits[16];
@@ -226,20 +231,15 @@ CWrapper* CControlManager::LoadWrapperAndCreateInstance(const std::string& wrapp
         FreeLibrary(module);
         return nullptr;
     }
-    record->create = reinterpret_cast<CreateWrapperInstanceProc>(
-        reinterpret_cast<void*>(GetProcAddress(module, WRAPPER_CREATE_EXPORT)));
-    if (!record->create) {
+    record->create = reinterpret_cast<CreateWrapperInstanceProc>(FindExport(module, WRAPPER_CREATE_EXPORT));
+    record->destroy = record->create
+        ? reinterpret_cast<DestroyWrapperInstanceProc>(FindExport(module, WRAPPER_DESTROY_EXPORT))
+        : nullptr;
+    if (!record->create || !record->destroy) {
         const DWORD error = GetLastError();
-        app->WriteErrMsg("Failed to load 'CreateWrapperInstance' function.  Error Number: " + NumberText(error));
-        delete record;
-        FreeLibrary(module);
-        return nullptr;
-    }
-    record->destroy = reinterpret_cast<DestroyWrapperInstanceProc>(
-        reinterpret_cast<void*>(GetProcAddress(module, WRAPPER_DESTROY_EXPORT)));
-    if (!record->destroy) {
-        const DWORD error = GetLastError();
-        app->WriteErrMsg("Failed to load 'DestroyWrapperInstance' function.  Error Number: " + NumberText(error));
+        app->WriteErrMsg(std::string("Failed to load '") +
+                         (record->create ? WRAPPER_DESTROY_EXPORT : WRAPPER_CREATE_EXPORT) +
+                         "' function.  Error Number: " + NumberText(error));
         delete record;
         FreeLibrary(module);
         return nullptr;

@@ -32,6 +32,15 @@ const int kBuildNumber = 1;
 const char kBanner[] = "NUV: Started -=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-\r\n";
 const char kRunListHeader[] = "\r\n-=-=-=-=-= R U N . N U V   C O N T  E N T S =-=-=-=-=-";
 
+// A new file is created empty with the attributes; an existing one is left as it is.
+void CreateMarkFile(const std::string& path, DWORD attributes)
+{
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, attributes,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
 const char* BoolText(BOOL value)
 {
     return value ? "TRUE" : "FALSE";
@@ -205,20 +214,14 @@ void CNUVApp::TouchFile(const std::string& path)
 {
     if (IsLoggingEnabled())
         WriteLog("CNUVApp::TouchFile(...) called");
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_READONLY, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    CreateMarkFile(path, FILE_ATTRIBUTE_READONLY);
 }
 
 void CNUVApp::TouchFileNoAttribs(const std::string& path)
 {
     if (IsLoggingEnabled())
         WriteLog("CNUVApp::TouchFileNoAttribs(...) called");
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    CreateMarkFile(path, FILE_ATTRIBUTE_NORMAL);
 }
 
 void CNUVApp::AppendRunEntriesToErrorFile()
