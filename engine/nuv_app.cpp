@@ -7,6 +7,9 @@
 #include "shared_file.h"
 #include "text.h"
 #include "time_stamp_text.h"
+#include "wininit_text.h"
+
+#include "pause.h"
 
 #include <cstdio>
 
@@ -39,6 +42,40 @@ void CreateMarkFile(const std::string& path, DWORD attributes)
                               nullptr);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
+}
+
+const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const kRunValues[] = {"Velk NUV", "Velk NUV2", "Velk NUV3"};
+const char kWinlogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+const char kEngineFiles[] = "C:\\Velk\\NUV\\*";
+const char kEngineFilesFolder[] = "C:\\Velk\\NUV\\";
+const char kEngineProgram[] = "NUV.EXE";
+const char kEngineFolderPath[] = "\\Velk\\NUV";
+const char kEngineProgramPath[] = "\\Velk\\NUV\\NUV.exe";
+const char kFinishedMarkFile[] = "C:\\Velk\\nuv.dun";
+const char kWininitName[] = "\\WININIT.INI";
+const DWORD kRegistryCleanupPauseMs = 20000;
+// Lets the system tests take the restart-file path that the 9x family needs: Wine's
+// MoveFileEx schedules deletions in both families.
+const char kNoDelayedMoveVariable[] = "VELK_TEST_NO_DELAYED_MOVE";
+
+bool IsDelayedMoveDisabledForTest()
+{
+    char value[8] = "";
+    const DWORD length = GetEnvironmentVariableA(kNoDelayedMoveVariable, value, sizeof value);
+    return length > 0 && length < sizeof value && value[0] == '1';
+}
+
+std::string GetSystemErrorText(DWORD error)
+{
+    char text[257] = "";
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, 256, nullptr);
+    std::string message(text, length < 256 ? length : 256);
+    // The system's text ends in CR LF; the error file's record adds its own.
+    while (!message.empty() && (message[message.size() - 1] == '\n' || message[message.size() - 1] == '\r'))
+        message.erase(message.size() - 1);
+    return message;
 }
 
 const char* BoolText(BOOL value)
@@ -115,6 +152,8 @@ BOOL CNUVApp::InitInstance(int argumentCount, char** arguments)
         CloseHandle(mutex);
     if (IsLoggingEnabled())
         WriteLog("CNUVApp:: Mutex handle closed.");
+    if (m_shutdownRequested)
+        RestartSystem();
     if (IsLoggingEnabled())
         WriteLog("CNUVApp:: Returning FALSE from InitInstance(...).");
     return FALSE;
@@ -314,4 +353,184 @@ BOOL CNUVApp::GetSystemShutdownFinal()
         return TRUE;
     }
     return m_shutdownFinal;
+}
+
+BOOL CNUVApp::SetPrivilege(HANDLE token, const std::string& privilege, BOOL enable)
+{
+    if (IsLoggingEnabled())
+        WriteLog("CNUVApp::SetPrivilege(...) called");
+    LUID luid;
+    if (!LookupPrivilegeValueA(nullptr, privilege.c_str(), &luid))
+        return FALSE;
+    TOKEN_PRIVILEGES wanted = {};
+    wanted.PrivilegeCount = 1;
+    wanted.Privileges[0].Luid = luid;
+    wanted.Privileges[0].Attributes = 0;
+    TOKEN_PRIVILEGES previous = {};
+    DWORD previousSize = sizeof previous;
+    AdjustTokenPrivileges(token, FALSE, &wanted, sizeof wanted, &previous, &previousSize);
+    if (GetLastError() != ERROR_SUCCESS)
+        return FALSE;
+    previous.PrivilegeCount = 1;
+    previous.Privileges[0].Luid = luid;
+    if (enable)
+        previous.Privileges[0].Attributes |= SE_PRIVILEGE_ENABLED;
+    else
+        previous.Privileges[0].Attributes &= ~static_cast<DWORD>(SE_PRIVILEGE_ENABLED);
+    AdjustTokenPrivileges(token, FALSE, &previous, previousSize, nullptr, nullptr);
+    return GetLastError() == ERROR_SUCCESS ? TRUE : FALSE;
+}
+
+void CNUVApp::ResetNTAutoLogon()
+{
+    if (IsLoggingEnabled())
+        WriteLog("CNUVApp::ResetNTAutoLogon(...) called");
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key) !=
+        ERROR_SUCCESS)
+        return;
+    const char one[] = "1";
+    RegSetValueExA(key, "AutoAdminLogon", 0, REG_SZ, reinterpret_cast<const BYTE*>(one), sizeof one);
+    RegCloseKey(key);
+}
+
+void CNUVApp::RestartSystem()
+{
+    if (GetOSFamily() == OSFamilyNT) {
+        if (IsLoggingEnabled())
+            WriteLog("CNUVApp::WINNT detected.  Setting reboot privileges...");
+        HANDLE token = nullptr;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+            SetPrivilege(token, SE_SHUTDOWN_NAME, TRUE);
+            CloseHandle(token);
+        }
+        if (IsSilentModeEnabled())
+            ResetNTAutoLogon();
+    }
+    if (m_devModeActive && GetDevMode()->GetSkipReboots())
+        return;
+    if (IsLoggingEnabled())
+        WriteLog("CNUVApp::ExitWindowsEx(...) shutting down system.");
+    if (m_devModeActive && !m_shutdownFinal)
+        GetDevMode()->Save();
+    CallExitWindows();
+}
+
+void CNUVApp::CallExitWindows()
+{
+    ExitWindowsEx(EWX_REBOOT, 0);
+}
+
+BOOL CNUVApp::DeleteFiles(CNUVDlg*)
+{
+    if (IsLoggingEnabled())
+        WriteLog("CNUVApp::DeleteFiles(...) called");
+    if (!m_devModeActive) {
+        if (IsLoggingEnabled())
+            WriteLog("CNUVApp::DeleteFiles(...) sleeping 20 seconds before registry cleanup");
+        PauseMilliseconds(kRegistryCleanupPauseMs);
+    }
+
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_WRITE, &key);
+    if (result == ERROR_SUCCESS) {
+        for (const char* value : kRunValues)
+            result = RegDeleteValueA(key, value);
+        RegCloseKey(key);
+    }
+    if (result != ERROR_SUCCESS)
+        WriteErrMsg("CNUVApp::DeleteFiles() Registry Error: " + GetSystemErrorText(static_cast<DWORD>(result)));
+
+    if (m_devModeActive && GetDevMode()->GetDisableEngineCleanup()) {
+        TouchFile(kFinishedMarkFile);
+        return TRUE;
+    }
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(kEngineFiles, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsSameText(found.cFileName, kEngineProgram))
+                continue;
+            const std::string path = std::string(kEngineFilesFolder) + found.cFileName;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(kRunList, FILE_ATTRIBUTE_HIDDEN);
+    if (GetOSFamily() == OSFamily9x) {
+        RemoveFileAtReboot(kEngineFolderPath);
+        RemoveFileAtReboot(kEngineProgramPath);
+    } else {
+        RemoveFileAtReboot(kEngineProgramPath);
+        RemoveFileAtReboot(kEngineFolderPath);
+    }
+    SetFileAttributesA(kEngineFolderPath, FILE_ATTRIBUTE_HIDDEN);
+    TouchFile(kFinishedMarkFile);
+    return TRUE;
+}
+
+void CNUVApp::RemoveFileAtReboot(const std::string& path)
+{
+    if (IsLoggingEnabled())
+        WriteLog("CNUVApp::RemoveFileAtReboot(...) called");
+    if (!IsDelayedMoveDisabledForTest() && MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return;
+    std::string shortPath;
+    GetShortPathForm(path, shortPath);
+    // Without a short form the path is written as given: a long name may still work,
+    // an empty one would delete nothing.
+    if (shortPath.empty())
+        shortPath = path;
+    char windows[257] = "";
+    const UINT length = GetWindowsDirectoryA(windows, sizeof windows);
+    if (length == 0 || length >= sizeof windows)
+        return;
+    const std::string wininit = std::string(windows) + kWininitName;
+    std::vector<std::string>* lines = ReadTextLines(wininit);
+    WriteTextLines(AddWininitDeletion(*lines, shortPath), wininit);
+    delete lines;
+}
+
+void CNUVApp::GetShortPathForm(const std::string& path, std::string& shortPath)
+{
+    const std::string::size_type slash = path.rfind('\\');
+    if (slash == std::string::npos)
+        return;
+    const std::string folder = path.substr(0, slash);
+    char buffer[260] = "";
+    const DWORD length = GetShortPathNameA(folder.empty() ? "\\" : folder.c_str(), buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer)
+        return;
+    std::string shortFolder(buffer, length);
+    if (!shortFolder.empty() && shortFolder[shortFolder.size() - 1] == '\\')
+        shortFolder.erase(shortFolder.size() - 1);
+    shortPath = shortFolder + "\\" + path.substr(slash + 1);
+}
+
+std::vector<std::string>* CNUVApp::ReadTextLines(const std::string& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char chunk[4096];
+        DWORD got = 0;
+        while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+            bytes.append(chunk, got);
+        CloseHandle(file);
+    }
+    return new std::vector<std::string>(SplitWininitBytes(bytes));
+}
+
+void CNUVApp::WriteTextLines(const std::vector<std::string>& lines, const std::string& path)
+{
+    // Created or emptied, then written in one go.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    const std::string bytes = JoinWininitLines(lines);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
 }

@@ -9,6 +9,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+class CNUVDlg;
 
 enum OSFamily { OSFamilyNT, OSFamily9x };
 
@@ -49,6 +52,14 @@ public:
     void SetSystemShutdown(BOOL set, BOOL final);
     BOOL GetSystemShutdownFinal();
     BOOL IsSystemShutdownRequested() const { return m_shutdownRequested; }
+    BOOL SetPrivilege(HANDLE token, const std::string& privilege, BOOL enable);
+    void ResetNTAutoLogon();
+    // The end of the installation: start-up values, the engine's files, the finished mark.
+    BOOL DeleteFiles(CNUVDlg* dialog);
+    void RemoveFileAtReboot(const std::string& path);
+    void GetShortPathForm(const std::string& path, std::string& shortPath);
+    std::vector<std::string>* ReadTextLines(const std::string& path);
+    void WriteTextLines(const std::vector<std::string>& lines, const std::string& path);
 
     CControlManager& GetControlManager() { return m_controlManager; }
     HWND GetMainWindow() const { return m_mainWindow; }
@@ -64,6 +75,10 @@ protected:
     virtual void RunProgressDialog();
     // Usage mode: the version box; replaced by tests.
     virtual void ShowUsageBox(const std::string& text);
+    // The restart after the dialog has closed, when one was requested.
+    void RestartSystem();
+    // The system's restart call; replaced by tests.
+    virtual void CallExitWindows();
 
 private:
     CControlManager m_controlManager;

@@ -1,8 +1,26 @@
-// The progress window of run mode: it starts the worker thread that walks the run list
-// and shows the walk's progress until the worker asks it to close.
+// The progress window of run mode: a small always-on-top window in the top-right corner.
+// It starts the worker thread that walks the run list and then decides between another
+// pass, the final clean-up and the factory-failure hand-over.
 #pragma once
 
+#include "message_texts.h"
+#include "restart_dlg.h"
+
 #include <windows.h>
+
+#include <string>
+
+// Messages the dialog handles besides the control manager's progress messages.
+const UINT WM_QUERY_ERRORFLAG = WM_USER + 103;
+const UINT WM_SHOW_RESTART = WM_USER + 104;
+const UINT WM_SHOW_COMPLETION = WM_USER + 105;
+// Timers are owned by the dialog's thread: the worker asks it to start and stop them.
+const UINT WM_START_TIMER = WM_USER + 110;  // wParam timer, lParam period in ms
+const UINT WM_STOP_TIMER = WM_USER + 111;   // wParam timer
+
+const UINT_PTR IDT_DOTS = 1001;
+const UINT_PTR IDT_RESTART = 1002;
+const UINT_PTR IDT_TOPMOST = 1003;
 
 class CNUVDlg
 {
@@ -14,12 +32,40 @@ public:
 
     INT_PTR DoModal();
 
+    // The texts, defaults replaced by "nuv.txt" beside the engine.
+    void LoadMessageTexts();
+    const MessageTexts& GetTexts() const { return m_texts; }
+
+    HWND GetSafeHwnd() const { return m_window; }
+
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam);
     static DWORD WINAPI SystemRestoreThread(LPVOID parameter);
-    BOOL OnInitDialog(HWND window);
-    void OnClose();
 
-    HWND m_window;
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    BOOL OnInitDialog();
+    void LayoutProgressWindow();
+    void OnTimer(UINT_PTR timer);
+    void OnDestroy();
+    void ShowCompletion();
+    void OpenDevModeWindow();
+
+    // Worker-side helpers.
+    DWORD RunDecision();
+    void StartTimer(UINT_PTR timer, UINT periodMs);
+    void StopTimer(UINT_PTR timer);
+    void ShowCountdown(UINT periodMs);
+    void Log(const char* text);
+
+    BOOL m_waitCursor;
+    HWND m_devModeWindow;
+    MessageTexts m_texts;
+    std::string m_progressText;
+    std::string m_dotsText;
+    HICON m_icon;
+    CRestartDlg m_restartDlg;
     HANDLE m_worker;
+    HWND m_window;
+    HHOOK m_keyboardHook;
 };
