@@ -1,0 +1,68 @@
+"""What a person sees while the engine works: the progress window."""
+
+import json
+
+from conftest import install_fixture
+from engine_pc import ENGINE, log_text, plugin, prepare, wait_for_window
+
+TITLE = "Factory Setup"
+
+
+def is_engine_window(window):
+    return window["process"].lower() == "nuv.exe" and any(c["id"] == 1000 for c in window["children"])
+
+
+def child(window, control_id):
+    return next(c for c in window["children"] if c["id"] == control_id)
+
+
+def test_progress_window_in_the_top_right_corner_with_its_texts(make_pc, artefacts):
+    pc = make_pc(display=True)
+    wrapper = plugin("scripted_wrapper.dll")
+    prepare(pc, "%s,one\r\n%s,two\r\n" % (wrapper, wrapper))
+    # Step mode holds the walk before its first entry, so the window stays up.
+    pc.put_file(r"c:\velk\nuv\devmode.nuv", b"")
+    probe = install_fixture(pc, "window_probe.exe")
+
+    pc.start(ENGINE)
+    window = wait_for_window(pc, probe, is_engine_window)
+    text_width = child(window, 1001)["rect"]["right"] - child(window, 1001)["rect"]["left"]
+
+    # An in-progress text between two and three times as wide as its control.
+    text = "Now completing"
+    while True:
+        measured = json.loads(pc.run(probe, "--measure", "MS Sans Serif", "8", text, check=True).stdout)
+        if measured["width"] > 2.1 * text_width:
+            break
+        text += " the installation"
+    assert measured["width"] < 2.9 * text_width
+    pc.stop()
+    pc.put_file(r"C:\Velk\NUV\nuv.txt",
+                'MSG_TITLE="%s"\r\nMSG_INPROGRESS = "%s"\r\n' % (TITLE, text))
+
+    pc.start(ENGINE)
+    window = wait_for_window(pc, probe, lambda w: is_engine_window(w) and w["title"] == TITLE)
+    assert window["topmost"] is True
+    assert window["rect"]["top"] == 0
+    assert window["rect"]["right"] == 1024
+    text_control = child(window, 1001)
+    assert text_control["text"] == text
+    assert text_control["rect"]["bottom"] - text_control["rect"]["top"] == 3 * measured["line_height"]
+    # The dots and the bar moved down below the grown text, inside the grown window.
+    bar = child(window, 1000)
+    assert child(window, 1006)["rect"]["top"] >= text_control["rect"]["bottom"]
+    assert bar["rect"]["top"] >= child(window, 1006)["rect"]["bottom"]
+    assert bar["rect"]["bottom"] <= window["rect"]["bottom"]
+    assert bar["range"] == [0, 2]
+    pc.screenshot(artefacts + "/progress-window.png")
+
+    # Keystrokes that would close or operate a dialog are discarded.
+    assert pc.run(install_fixture(pc, "post_keys.exe"), TITLE).code == 0
+    assert pc.run(install_fixture(pc, "window_probe.exe")).code == 0
+    wait_for_window(pc, probe, lambda w: is_engine_window(w) and w["title"] == TITLE)
+
+    # A second engine started meanwhile leaves at once and writes nothing.
+    banners = log_text(pc).count("NUV: Started")
+    assert pc.run(ENGINE, timeout=60).code == 0
+    assert log_text(pc).count("NUV: Started") == banners
+    assert len([w for w in json.loads(pc.run(probe).stdout) if is_engine_window(w) and w["visible"]]) == 1

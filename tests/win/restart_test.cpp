@@ -1,0 +1,109 @@
+// What happens after the walk: the final-restart rule, the restart sequence's switches,
+// and the countdown dialog's end.
+#include "engine_test_support.h"
+
+#include "restart_dlg.h"
+
+namespace {
+
+class CRestartRecordingApp : public CTestApp
+{
+public:
+    int exitWindowsCalls = 0;
+
+protected:
+    void CallExitWindows() override { ++exitWindowsCalls; }
+};
+
+} // namespace
+
+class RestartTest : public EngineTest {};
+
+TEST_F(RestartTest, ARestartAskedForByTheLastEntryIsTheFinalOne)
+{
+    WriteWholeFile("C:\\VELK\\RUN.NUV", "MISSING.DLL,a,,,,START 1,STOP 2,CLEAN 3\r\nx,y,,,REBOOT\r\n# end\r\n");
+    CTestApp app;
+    CControlManager& manager = app.GetControlManager();
+    delete manager.GetEntry();
+    delete manager.GetEntry();  // the walk stopped at the REBOOT entry
+    app.SetSystemShutdown(TRUE, FALSE);
+    EXPECT_TRUE(app.GetSystemShutdownFinal());
+}
+
+TEST_F(RestartTest, ARestartWithEntriesLeftIsIntermediate)
+{
+    WriteWholeFile("C:\\VELK\\RUN.NUV", "x,y,,,REBOOT\r\nx,z\r\n");
+    CTestApp app;
+    delete app.GetControlManager().GetEntry();
+    app.SetSystemShutdown(TRUE, FALSE);
+    EXPECT_FALSE(app.GetSystemShutdownFinal());
+}
+
+TEST_F(RestartTest, NoRestartIsRequestedWithoutAReason)
+{
+    CRestartRecordingApp app;
+    app.InitInstance(0, nullptr);
+    EXPECT_EQ(app.exitWindowsCalls, 0);
+}
+
+TEST_F(RestartTest, AnIntermediateRestartInDevelopmentModeSavesTheSettingsFirst)
+{
+    WriteWholeFile("c:\\velk\\nuv\\devMode.bin", std::string(20, '\0'));
+    struct App : CRestartRecordingApp {
+    protected:
+        void RunProgressDialog() override
+        {
+            GetDevMode()->SetStepMode(TRUE);
+            SetSystemShutdown(TRUE, FALSE);
+        }
+    } app;
+    app.InitInstance(0, nullptr);
+    EXPECT_EQ(app.exitWindowsCalls, 1);
+    EXPECT_EQ(ReadWholeFile("c:\\velk\\nuv\\devMode.bin"), std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1\0\0\0", 20));
+}
+
+TEST_F(RestartTest, TheSkipRebootsSwitchKeepsTheMachineUp)
+{
+    WriteWholeFile("c:\\velk\\nuv\\devMode.bin", std::string("\0\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\0\0\0", 20));
+    struct App : CRestartRecordingApp {
+    protected:
+        void RunProgressDialog() override { SetSystemShutdown(TRUE, TRUE); }
+    } app;
+    app.InitInstance(0, nullptr);
+    EXPECT_EQ(app.exitWindowsCalls, 0);
+}
+
+TEST_F(RestartTest, TheFactorySetsAutomaticLogonBeforeTheRestart)
+{
+    CreateDirectoryA("C:\\VELK\\KORB", nullptr);
+    WriteWholeFile("C:\\VELK\\KORB\\quorvane.exe", "MZ");
+    const char winlogon[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, winlogon, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegDeleteValueA(key, "AutoAdminLogon");
+    struct App : CRestartRecordingApp {
+    protected:
+        void RunProgressDialog() override { SetSystemShutdown(TRUE, FALSE); }
+    } app;
+    app.InitInstance(0, nullptr);
+    EXPECT_EQ(app.exitWindowsCalls, 1);
+    char value[8] = "";
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "AutoAdminLogon", nullptr, &type, reinterpret_cast<BYTE*>(value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    EXPECT_EQ(std::string(value), "1");
+    EXPECT_EQ(size, 2u);
+    RegDeleteValueA(key, "AutoAdminLogon");
+    RegCloseKey(key);
+}
+
+TEST_F(RestartTest, EndingTheCountdownWhenItIsNotOpenDoesNothing)
+{
+    CRestartDlg countdown;
+    EXPECT_FALSE(countdown.IsOpen());
+    countdown.OnOK();
+    EXPECT_FALSE(countdown.IsOpen());
+}
