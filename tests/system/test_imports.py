@@ -86,3 +86,24 @@ def test_reader_sees_every_import_table():
     assert "KERNEL32.DLL!CREATETOOLHELP32SNAPSHOT" in imports
     assert "USER32.DLL!ENUMWINDOWS" in imports
     assert any(i.startswith("COMCTL32.DLL!") or i.startswith("MSVCRT.DLL!") for i in imports)
+
+
+def read_exports(path):
+    out = subprocess.run(["i686-w64-mingw32-objdump", "-p", path], check=True,
+                         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True).stdout
+    table = out.split("[Ordinal/Name Pointer] Table", 1)
+    if len(table) < 2:
+        return []
+    names = []
+    for line in table[1].splitlines()[1:]:
+        entry = re.match(r"\s*\[\s*\d+\]\s+(\S+)", line)
+        if not entry:
+            break
+        names.append(entry.group(1))
+    return names
+
+
+@pytest.mark.parametrize("plugin", [p for p in shipped_binaries() if p.lower().endswith(".dll")],
+                         ids=os.path.basename)
+def test_plugins_export_exactly_the_two_plain_names(plugin):
+    assert read_exports(plugin) == ["CreateWrapperInstance", "DestroyWrapperInstance"]

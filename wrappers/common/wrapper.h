@@ -16,10 +16,11 @@
 class CWrapper
 {
 public:
-    // Slots 0 to 2: implemented once by the wrapper base class, not called by the engine.
-    virtual int SpawnTask(char* commandLine, int timeoutSeconds) = 0;
-    virtual int DeleteTree(char* directory) = 0;
-    virtual void WriteErrorMessage(char* message) = 0;
+    // Slots 0 to 2: implemented once for every plug-in (wrapper.cpp, linked by the
+    // plug-ins only), not called by the engine.
+    virtual int SpawnTask(char* commandLine, int timeoutSeconds);
+    virtual int DeleteTree(char* directory);
+    virtual void WriteErrorMessage(char* message);
     // Slots 3 to 6: the install phases the engine drives, one object per entry and pass.
     virtual int PreInstallApplication() = 0;
     virtual int InstallApplication(char* installCommand, int timeoutSeconds) = 0;
