@@ -14,8 +14,8 @@ ARTEFACTS = os.environ.get("VELK_ARTEFACTS", os.path.join(REPO, "build", "artefa
 
 def _load_vpc():
     loader = importlib.machinery.SourceFileLoader("vpc", os.path.join(REPO, "scripts", "vpc"))
-    spec = importlib.util.spec_from_loader("vpc", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader("vpc", loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 
