@@ -47,26 +47,9 @@ std::vector<char> MakeArgument(const std::string& text)
     return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
-// The message with its one "%s" replaced by the entry's line.
-std::string FormatWithLine(const char* format, const std::string& line)
-{
-    std::string text(format);
-    const std::string::size_type at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, line);
-    return text;
-}
-
 void* FindExport(HMODULE module, const char* name)
 {
     return reinterpret_cast<void*>(GetProcAddress(module, name));
-}
-
-std::string NumberText(unsigned long value)
-{
-    char digits[16];
-    wsprintfA(digits, "%lu", value);
-    return digits;
 }
 
 const char kFailingDownload[] =
@@ -74,6 +57,8 @@ const char kFailingDownload[] =
 const char kCreateReturnedNull[] = "LoadWrapperAndCreateInstace return NULL unable to proceed with\r\n\t'%s'";
 const char kInstallationFailed[] = "Installation Failed\r\n\t'%s'";
 const char kCleanupFailed[] = "CleanupInstallationFiles Failed\r\n\t'%s'";
+const char kLoadFailed[] = "Failed to load library %s Error Number: %d";
+const char kExportMissing[] = "Failed to load '%s' function.  Error Number: %d";
 
 } // namespace
 
@@ -96,7 +81,7 @@ void CControlManager::Log(const char* text)
 void CControlManager::Report(const char* format, const CRunEntry& entry)
 {
     CNUVApp* app = GetNUVApp();
-    app->WriteErrMsg(FormatWithLine(format, entry.FormatLine()));
+    app->WriteErrMsg(FormatMessageText(format, entry.FormatLine()));
     app->SetErrorFlag();
 }
 
@@ -222,7 +207,7 @@ CWrapper* CControlManager::LoadWrapperAndCreateInstance(const std::string& wrapp
     HMODULE module = LoadLibraryA(name.c_str());
     if (!module) {
         const DWORD error = GetLastError();
-        app->WriteErrMsg("Failed to load library " + name + " Error Number: " + NumberText(error));
+        app->WriteErrMsg(FormatMessageText(kLoadFailed, name, static_cast<long>(error)));
         return nullptr;
     }
     WrapperLibrary* record = new (std::nothrow) WrapperLibrary;
@@ -237,9 +222,8 @@ CWrapper* CControlManager::LoadWrapperAndCreateInstance(const std::string& wrapp
         : nullptr;
     if (!record->create || !record->destroy) {
         const DWORD error = GetLastError();
-        app->WriteErrMsg(std::string("Failed to load '") +
-                         (record->create ? WRAPPER_DESTROY_EXPORT : WRAPPER_CREATE_EXPORT) +
-                         "' function.  Error Number: " + NumberText(error));
+        app->WriteErrMsg(FormatMessageText(kExportMissing, record->create ? WRAPPER_DESTROY_EXPORT : WRAPPER_CREATE_EXPORT,
+                                           static_cast<long>(error)));
         delete record;
         FreeLibrary(module);
         return nullptr;

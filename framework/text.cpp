@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <string>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -35,4 +37,23 @@ std::string TrimWhiteSpace(const std::string& text)
         return std::string();
     const std::string::size_type last = text.find_last_not_of(whiteSpace);
     return text.substr(first, last - first + 1);
+}
+
+std::string FormatMessageText(const std::string& format, const std::string& text)
+{
+    std::string message(format);
+    const std::string::size_type at = message.find("%s");
+    if (at != std::string::npos)
+        message.replace(at, 2, text);
+    return message;
+}
+
+std::string FormatMessageText(const std::string& format, const std::string& text, long number)
+{
+    // The number first: the text may itself hold a "%d".
+    std::string withNumber(format);
+    const std::string::size_type at = withNumber.find("%d");
+    if (at != std::string::npos)
+        withNumber.replace(at, 2, std::to_string(number));
+    return FormatMessageText(withNumber, text);
 }

@@ -18,3 +18,13 @@ TEST(TextHelpers, TrimsWhiteSpaceAtTheEndsOnly)
     EXPECT_EQ(TrimWhiteSpace(""), "");
     EXPECT_EQ(TrimWhiteSpace("\r\nx\r\n"), "x");
 }
+
+TEST(TextHelpers, FillsTheSystemsMessageTexts)
+{
+    EXPECT_EQ(FormatMessageText("Installation Failed\r\n\t'%s'", "a, b"), "Installation Failed\r\n\t'a, b'");
+    EXPECT_EQ(FormatMessageText("Failed to spawn '%s'.  Error Number: %d", "x.exe", 2),
+              "Failed to spawn 'x.exe'.  Error Number: 2");
+    // A text that holds placeholders of its own is taken as it is.
+    EXPECT_EQ(FormatMessageText("task '%s', exit code: %d", "echo %d %s", -1), "task 'echo %d %s', exit code: -1");
+    EXPECT_EQ(FormatMessageText("no placeholder", "x", 1), "no placeholder");
+}

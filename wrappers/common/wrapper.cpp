@@ -5,6 +5,7 @@
 #include "pause.h"
 #include "process_wait.h"
 #include "shared_file.h"
+#include "text.h"
 
 #include <windows.h>
 
@@ -17,22 +18,6 @@ const char kErrorFile[] = "c:\\velk\\nuv.err";
 const int kDefaultTimeoutSeconds = 900;
 const DWORD kDeleteRetryPauseMs = 5000;
 const int kDeleteRetries = 2;
-
-std::string Format(const char* format, const std::string& text, long number)
-{
-    // The texts are the system's own; only %s and %d occur, once each.
-    std::string out(format);
-    const std::string::size_type s = out.find("%s");
-    if (s != std::string::npos)
-        out.replace(s, 2, text);
-    const std::string::size_type d = out.find("%d");
-    if (d != std::string::npos) {
-        char digits[16];
-        wsprintfA(digits, "%ld", number);
-        out.replace(d, 2, digits);
-    }
-    return out;
-}
 
 std::vector<char> Writable(const std::string& text)
 {
@@ -65,7 +50,7 @@ BOOL RunTask(CWrapper& wrapper, const std::string& commandLine, int timeoutSecon
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        std::vector<char> message = Writable(Format("Failed to spawn '%s'.  Error Number: %d", commandLine,
+        std::vector<char> message = Writable(FormatMessageText("Failed to spawn '%s'.  Error Number: %d", commandLine,
                                                     static_cast<long>(GetLastError())));
         wrapper.WriteErrorMessage(message.data());
         return FALSE;
@@ -78,7 +63,7 @@ BOOL RunTask(CWrapper& wrapper, const std::string& commandLine, int timeoutSecon
         if (IsSuccessCode(code)) {
             result = TRUE;
         } else if (reportExitCode) {
-            std::vector<char> message = Writable(Format("Error returned from CreateProcess on task '%s', exit code: %d",
+            std::vector<char> message = Writable(FormatMessageText("Error returned from CreateProcess on task '%s', exit code: %d",
                                                         commandLine, static_cast<long>(code)));
             wrapper.WriteErrorMessage(message.data());
         }
@@ -86,13 +71,13 @@ BOOL RunTask(CWrapper& wrapper, const std::string& commandLine, int timeoutSecon
         TerminateProcess(process.hProcess, 0);
         // Ended, not left running: wait until it really is gone.
         WaitForSingleObject(process.hProcess, INFINITE);
-        std::vector<char> message = Writable(Format("Timeout on spanwed task '%s', exit code: %d", commandLine, 0));
+        std::vector<char> message = Writable(FormatMessageText("Timeout on spanwed task '%s', exit code: %d", commandLine, 0));
         wrapper.WriteErrorMessage(message.data());
     } else if (waited == WAIT_FAILED) {
         const DWORD error = GetLastError();
         TerminateProcess(process.hProcess, 0);
         std::vector<char> message =
-            Writable(Format("Wait on spawned task '%s' failed.  Error Code: %d", commandLine, static_cast<long>(error)));
+            Writable(FormatMessageText("Wait on spawned task '%s' failed.  Error Code: %d", commandLine, static_cast<long>(error)));
         wrapper.WriteErrorMessage(message.data());
     }
     CloseHandle(process.hProcess);
@@ -137,7 +122,7 @@ int CWrapper::DeleteTree(char* directoryText)
         }
         if (!deleted) {
             std::vector<char> message =
-                Writable(Format("Failed to delete '%s'.  Error Number: %d", name, static_cast<long>(GetLastError())));
+                Writable(FormatMessageText("Failed to delete '%s'.  Error Number: %d", name, static_cast<long>(GetLastError())));
             WriteErrorMessage(message.data());
         }
     } while (FindNextFileA(search, &found));
