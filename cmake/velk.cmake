@@ -3,10 +3,18 @@
 set(VELK_WINDOWS_DEFINES _WIN32_WINNT=0x0400 WINVER=0x0400 _WIN32_WINDOWS=0x0410
     WIN32_LEAN_AND_MEAN NOMINMAX)
 
+# Warnings are errors where VELK_WERROR=1 is set (.ci/run sets it) or a CI service says
+# it runs. Read at every configure, so one build tree follows the caller's environment.
+set(velk_werror OFF)
+if("$ENV{VELK_WERROR}" STREQUAL "1" OR
+   (DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "" AND NOT "$ENV{CI}" STREQUAL "false"))
+  set(velk_werror ON)
+endif()
+
 # Warnings, and Windows 9x/NT4 header limits for Windows builds.
 function(velk_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
-  if(DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "" AND NOT "$ENV{CI}" STREQUAL "false")
+  if(velk_werror)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   if(WIN32)

@@ -5,8 +5,8 @@
 #include "nuv_app.h"
 #include "run_list_file.h"
 #include "run_list_text.h"
-#include "wrapper_library_name.h"
 #include "text.h"
+#include "wrapper_library_name.h"
 
 #include <new>
 #include <vector>
@@ -41,12 +41,6 @@ void AppendLibrary(WrapperLibrary* record)
     *tail = record;
 }
 
-// The wrapper gets its own copy of each text, which it may change.
-std::vector<char> MakeArgument(const std::string& text)
-{
-    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
-}
-
 void* FindExport(HMODULE module, const char* name)
 {
     return reinterpret_cast<void*>(GetProcAddress(module, name));
@@ -59,6 +53,15 @@ const char kInstallationFailed[] = "Installation Failed\r\n\t'%s'";
 const char kCleanupFailed[] = "CleanupInstallationFiles Failed\r\n\t'%s'";
 const char kLoadFailed[] = "Failed to load library %s Error Number: %d";
 const char kExportMissing[] = "Failed to load '%s' function.  Error Number: %d";
+// Progress that cannot be recorded fails the run: the entry would otherwise be
+// installed again after a restart, with nothing on disk to say so.
+const char kStampNotRecorded[] = "Unable to record the %s stamp in the run list: ";
+const char kRunListUnreadable[] = "Unable to read the run list: ";
+const char kLineTooLong[] = "the line with its stamps would be longer than 4095 characters";
+
+const char kStart[] = "START";
+const char kStop[] = "STOP";
+const char kClean[] = "CLEAN";
 
 } // namespace
 
@@ -71,18 +74,34 @@ CControlManager::~CControlManager()
     UnloadWrappers();
 }
 
-void CControlManager::Log(const char* text)
-{
-    CNUVApp* app = GetNUVApp();
-    if (app && app->IsLoggingEnabled())
-        app->WriteLog(text);
-}
-
 void CControlManager::Report(const char* format, const CRunEntry& entry)
 {
     CNUVApp* app = GetNUVApp();
     app->WriteErrMsg(FormatMessageText(format, entry.FormatLine()));
     app->SetErrorFlag();
+}
+
+BOOL CControlManager::RecordStamp(const CRunEntry& entry, const char* stampName)
+{
+    if (UpdateEntry(entry))
+        return TRUE;
+    CNUVApp* app = GetNUVApp();
+    app->WriteErrMsg(FormatMessageText(kStampNotRecorded, stampName) + m_runListFailure + "\r\n\t'" +
+                     entry.FormatLine() + "'");
+    app->SetErrorFlag();
+    return FALSE;
+}
+
+CRunEntry* CControlManager::GetNextEntry()
+{
+    CRunEntry* entry = GetEntry();
+    // A list that cannot be read is not a finished one.
+    if (!entry && !m_runListFailure.empty()) {
+        CNUVApp* app = GetNUVApp();
+        app->WriteErrMsg(kRunListUnreadable + m_runListFailure);
+        app->SetErrorFlag();
+    }
+    return entry;
 }
 
 void CControlManager::SendProgress(UINT message, LPARAM lParam)
@@ -95,23 +114,28 @@ void CControlManager::SendProgress(UINT message, LPARAM lParam)
 void CControlManager::InstallApplications()
 {
     CNUVApp* app = GetNUVApp();
-    Log("CControlManager::InstallApplications(...) called");
+    app->Log("CControlManager::InstallApplications(...) called");
     const int count = CountEntries();
     SendProgress(WM_PROGRESS_INIT, MAKELPARAM(0, static_cast<WORD>(count)));
 
-    CRunEntry* entry = GetEntry();
+    CRunEntry* entry = GetNextEntry();
     while (entry) {
-        Log("CControlManager::InstallApplications(...) GetEntry(...) return valid entry");
+        app->Log("CControlManager::InstallApplications(...) GetEntry(...) return valid entry");
         CDevMode* devMode = app->IsDevModeActive() ? app->GetDevMode() : nullptr;
         if (devMode && devMode->GetStepMode() == 1)
             devMode->WaitForStep();
 
         if (entry->GetStartTime().empty()) {
-            Log("\tSetting start time");
+            app->Log("\tSetting start time");
             entry->SetStartTime(GetLocalTimeValues());
-            UpdateEntry(*entry);
+            if (!RecordStamp(*entry, kStart)) {
+                // Not begun: nothing is installed that the run list does not know of.
+                delete entry;
+                entry = nullptr;
+                break;
+            }
         } else if (entry->GetCleanTime().empty()) {
-            Log("\tStart time with no clean time found.");
+            app->Log("\tStart time with no clean time found.");
             Report(kFailingDownload, *entry);
             delete entry;
             entry = nullptr;
@@ -120,80 +144,84 @@ void CControlManager::InstallApplications()
 
         CWrapper* wrapper = LoadWrapperAndCreateInstance(entry->GetWrapperName());
         if (!wrapper) {
-            Log("\tLoadWrapperAndCreateInstance failed");
+            app->Log("\tLoadWrapperAndCreateInstance failed");
             Report(kCreateReturnedNull, *entry);
         } else {
-            Log("\tLoadWrapperAndCreateInstance(...) was successful");
+            app->Log("\tLoadWrapperAndCreateInstance(...) was successful");
+            // A stamp that could not be recorded ends the entry's pass like a failure.
+            BOOL recorded = TRUE;
             if (entry->GetStopTime().empty()) {
-                Log("\tNo stop time detected.  Proceeding with installation");
-                Log("\tCalling pWrapper->PreInstallApplication(...)");
+                app->Log("\tNo stop time detected.  Proceeding with installation");
+                app->Log("\tCalling pWrapper->PreInstallApplication(...)");
                 BOOL ok = wrapper->PreInstallApplication();
                 if (ok) {
-                    Log("\tCalling pWrapper->InstallApplication(...)");
-                    std::vector<char> command = MakeArgument(entry->GetInstallCommand());
+                    app->Log("\tCalling pWrapper->InstallApplication(...)");
+                    std::vector<char> command = MakeWritableCopy(entry->GetInstallCommand());
                     ok = wrapper->InstallApplication(command.data(), entry->GetTimeout());
                 }
                 if (ok) {
-                    Log("\tCalling pWrapper->PostInstallApplication(...)");
+                    app->Log("\tCalling pWrapper->PostInstallApplication(...)");
                     ok = wrapper->PostInstallApplication();
                 }
                 if (ok) {
-                    Log("\tInstallations successful.  Entering stop time.");
+                    app->Log("\tInstallations successful.  Entering stop time.");
                     entry->SetStopTime(GetLocalTimeValues());
-                    UpdateEntry(*entry);
+                    recorded = RecordStamp(*entry, kStop);
                 } else {
-                    Log("\tInstallations failed.  Setting error flag.");
+                    app->Log("\tInstallations failed.  Setting error flag.");
                     Report(kInstallationFailed, *entry);
                 }
             }
 
-            if (!entry->GetStopTime().empty() && entry->GetCleanTime().empty()) {
+            if (recorded && !entry->GetStopTime().empty() && entry->GetCleanTime().empty()) {
                 const BOOL cleanupSwitch = devMode && devMode->GetDisableAppCleanup() == 1;
                 if (entry->GetCleanDirectory().empty() || cleanupSwitch) {
-                    Log(cleanupSwitch ? "\tDevelopment mode disabled source cleanup.  Entering clean time as placeholder."
-                                      : "\tNo clean directory.  Entering clean time as placeholder.");
+                    app->Log(cleanupSwitch
+                                 ? "\tDevelopment mode disabled source cleanup.  Entering clean time as placeholder."
+                                 : "\tNo clean directory.  Entering clean time as placeholder.");
                     entry->SetCleanTime(GetLocalTimeValues());
-                    UpdateEntry(*entry);
+                    recorded = RecordStamp(*entry, kClean);
                 } else {
-                    std::vector<char> directory = MakeArgument(entry->GetCleanDirectory());
+                    std::vector<char> directory = MakeWritableCopy(entry->GetCleanDirectory());
                     if (wrapper->CleanupInstallationFiles(directory.data())) {
-                        Log("\tCleanupInstallationFiles(...) complete.  Entering clean time.");
+                        app->Log("\tCleanupInstallationFiles(...) complete.  Entering clean time.");
                         entry->SetCleanTime(GetLocalTimeValues());
-                        UpdateEntry(*entry);
+                        recorded = RecordStamp(*entry, kClean);
                     } else {
-                        Log("\tCleanupInstallationFiles(...) failed.  Setting error flag.");
+                        app->Log("\tCleanupInstallationFiles(...) failed.  Setting error flag.");
                         Report(kCleanupFailed, *entry);
                     }
                 }
 
-                if (entry->IsRebootRequested()) {
+                if (recorded && entry->IsRebootRequested()) {
                     const BOOL skip = devMode ? devMode->GetSkipReboots() : 0;
                     if (skip == 0) {
-                        Log("\tItem requested an intermediate reboot.  Calling system shutdown...");
+                        app->Log("\tItem requested an intermediate reboot.  Calling system shutdown...");
                         app->SetSystemShutdown(TRUE, FALSE);
                         ReleaseWrapperInstance(entry->GetWrapperName(), wrapper);
                         delete entry;
                         UnloadWrappers();
                         return;
                     }
-                    Log("\tItem requested an intermediate reboot.  Development Mode skip reboot enabled. Skipping reboot...");
+                    app->Log("\tItem requested an intermediate reboot.  Development Mode skip reboot enabled. "
+                             "Skipping reboot...");
                 }
             }
             ReleaseWrapperInstance(entry->GetWrapperName(), wrapper);
         }
 
-        Log("\tDeleting entry object...");
+        app->Log("\tDeleting entry object...");
         delete entry;
         entry = nullptr;
         SendProgress(WM_PROGRESS_STEP, 0);
         if (app->IsErrorFlagEnabled()) {
-            Log("CControlManager::InstallApplications(...) error encountered.  Exiting...");
+            app->Log("CControlManager::InstallApplications(...) error encountered.  Exiting...");
             break;
         }
-        entry = GetEntry();
+        entry = GetNextEntry();
     }
 
-    Log("CControlManager::InstallApplications(...) UnloadWrappers(...) being called");
+    app->Log("CControlManager::InstallApplications(...) UnloadWrappers(...) being called");
     UnloadWrappers();
 }
 
@@ -204,10 +232,13 @@ CWrapper* CControlManager::LoadWrapperAndCreateInstance(const std::string& wrapp
     if (WrapperLibrary* cached = FindLibrary(name))
         return cached->create();
 
+    // A plug-in that lacks a DLL of its own must not stop an unattended run with a box.
+    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     HMODULE module = LoadLibraryA(name.c_str());
+    const DWORD loadError = GetLastError();
+    SetErrorMode(previousMode);
     if (!module) {
-        const DWORD error = GetLastError();
-        app->WriteErrMsg(FormatMessageText(kLoadFailed, name, static_cast<long>(error)));
+        app->WriteErrMsg(FormatMessageText(kLoadFailed, name, static_cast<long>(loadError)));
         return nullptr;
     }
     WrapperLibrary* record = new (std::nothrow) WrapperLibrary;
@@ -253,28 +284,34 @@ void CControlManager::UnloadWrappers()
 
 CRunEntry* CControlManager::GetEntry()
 {
-    RestoreRunList();
-    if (!Open(kRunListPath, modeRead))
+    m_runListFailure.clear();
+    const RunListState state = RestoreRunList(m_runListFailure);
+    if (state != RunListState::Present)
         return nullptr;
+    if (!OpenSharedLineFile(*this, kRunListPath, modeRead)) {
+        m_runListFailure = std::string(kRunListPath) + " could not be opened (Error Number: " +
+                           std::to_string(static_cast<unsigned long>(GetLastError())) + ")";
+        return nullptr;
+    }
     std::string line;
-    for (int skipped = 0; skipped < m_position; ++skipped) {
-        if (!ReadLine(line)) {
-            Close();
-            return nullptr;
+    bool found = false;
+    int skipped = 0;
+    while (skipped < m_position && ReadLine(line))
+        ++skipped;
+    if (skipped == m_position) {
+        while (!found) {
+            ++m_position;
+            if (!ReadLine(line))
+                break;
+            found = GetRunListLineKind(line) == RunListLineKind::Entry;
         }
     }
-    while (true) {
-        ++m_position;
-        if (!ReadLine(line)) {
-            Close();
-            return nullptr;
-        }
-        if (GetRunListLineKind(line) == RunListLineKind::Entry)
-            break;
-    }
-    CRunEntry* entry = new CRunEntry(m_position, TrimWhiteSpace(line));
+    // A read that failed is not the end of the list.
+    if (!found && (HasReadFailed() || !IsEOF()))
+        m_runListFailure = std::string(kRunListPath) + " could not be read to its end (Error Number: " +
+                           std::to_string(static_cast<unsigned long>(GetFailureCode())) + ")";
     Close();
-    return entry;
+    return found ? new CRunEntry(m_position, TrimWhiteSpace(line)) : nullptr;
 }
 
 BOOL CControlManager::IsLastEntry()
@@ -287,8 +324,8 @@ BOOL CControlManager::IsLastEntry()
 
 int CControlManager::CountEntries()
 {
-    RestoreRunList();
-    if (!Open(kRunListPath, modeRead))
+    std::string failure;
+    if (RestoreRunList(failure) != RunListState::Present || !OpenSharedLineFile(*this, kRunListPath, modeRead))
         return 0;
     int count = 0;
     std::string line;
@@ -301,33 +338,23 @@ int CControlManager::CountEntries()
 
 BOOL CControlManager::UpdateEntry(const CRunEntry& entry)
 {
+    m_runListFailure.clear();
     // A line over the limit would come back as two lines, the stamps cut off into a
     // false entry: the list is left as it is instead.
     const std::string replacement = entry.FormatLine();
-    if (!IsWithinLineLimit(replacement))
-        return FALSE;
-    RestoreRunList();
-    CLineFile rewrite;
-    if (!rewrite.Open(kRunListRewritePath, modeWrite))
-        return FALSE;
-    if (!Open(kRunListPath, modeRead)) {
-        rewrite.Close();
+    if (!IsWithinLineLimit(replacement)) {
+        m_runListFailure = kLineTooLong;
         return FALSE;
     }
-    std::string line;
-    for (int number = 1; ReadLine(line); ++number) {
-        rewrite.WriteLine((number == entry.GetLineNumber() ? replacement : line) + "\n");
-        if (rewrite.HasWriteFailed()) {
-            rewrite.Close();
-            Close();
-            return FALSE;
-        }
-    }
-    Close();
-    // The rewrite must be on the disk before it can take the list's place.
-    const BOOL flushed = rewrite.Flush();
-    rewrite.Close();
-    if (!flushed)
+    if (RestoreRunList(m_runListFailure) != RunListState::Present) {
+        if (m_runListFailure.empty())
+            m_runListFailure = std::string(kRunListPath) + " is missing";
         return FALSE;
-    return ReplaceRunList() ? TRUE : FALSE;
+    }
+    const int lineNumber = entry.GetLineNumber();
+    m_runListFailure = RewriteLineFile(*this, kRunListPath, kRunListRewritePath,
+                                       [&](int number, const std::string& line) {
+                                           return number == lineNumber ? replacement : line;
+                                       });
+    return m_runListFailure.empty() ? TRUE : FALSE;
 }

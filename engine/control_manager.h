@@ -27,18 +27,24 @@ public:
     void UnloadWrappers();
 
     // The next entry line after the one returned last, or nullptr; owned by the caller.
+    // nullptr with a failure text (GetRunListFailure) when the list is there but cannot
+    // be read: that is no end of the list.
     CRunEntry* GetEntry();
     BOOL IsLastEntry();
+    // FALSE, with the reason in GetRunListFailure, when the stamp cannot be recorded.
     BOOL UpdateEntry(const CRunEntry& entry);
     int CountEntries();
-
-    // The number of run-list lines consumed so far.
-    int GetPosition() const { return m_position; }
+    // Why the last GetEntry or UpdateEntry failed; empty when it did not.
+    const std::string& GetRunListFailure() const { return m_runListFailure; }
 
 private:
-    void Log(const char* text);
+    // GetEntry, with a list that cannot be read reported as a failure of the run.
+    CRunEntry* GetNextEntry();
+    // Writes the entry's new stamp; reports it as a failure of the run when it cannot.
+    BOOL RecordStamp(const CRunEntry& entry, const char* stampName);
     void Report(const char* format, const CRunEntry& entry);
     void SendProgress(UINT message, LPARAM lParam);
 
     int m_position;
+    std::string m_runListFailure;
 };

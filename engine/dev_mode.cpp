@@ -1,11 +1,11 @@
 #include "dev_mode.h"
 
+#include "engine_paths.h"
 #include "nuv_app.h"
 #include "resource.h"
 
 namespace {
 
-const char kSettingsFile[] = "c:\\velk\\nuv\\devMode.bin";
 const DWORD kSettingsSize = 20;
 // Consumes a release that came while nobody waited, so the next step really waits.
 const DWORD kStaleReleaseWaitMs = 10;
@@ -44,7 +44,7 @@ CDevMode::~CDevMode()
 
 void CDevMode::Load()
 {
-    HANDLE file = CreateFileA(kSettingsFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileA(kDevModeSettings, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
@@ -63,7 +63,7 @@ void CDevMode::Load()
 
 void CDevMode::Save()
 {
-    HANDLE file = CreateFileA(kSettingsFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    HANDLE file = CreateFileA(kDevModeSettings, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;

@@ -1,10 +1,13 @@
 // The engine's application object: start-up, the log and the error file, the marker
-// files, development mode and the restart request. There is one, reached through
+// files, development mode and the restart request (nuv_app.cpp), and the restart and the
+// engine's removal at the end (nuv_app_shutdown.cpp). There is one, reached through
 // GetNUVApp() by all other engine code.
 #pragma once
 
 #include "control_manager.h"
 #include "dev_mode.h"
+#include "log_file.h"
+#include "os_family.h"
 
 #include <windows.h>
 
@@ -12,8 +15,6 @@
 #include <vector>
 
 class CNUVDlg;
-
-enum OSFamily { OSFamilyNT, OSFamily9x };
 
 class CNUVApp
 {
@@ -29,9 +30,12 @@ public:
     // Keyboard input to the main window or its children is discarded.
     virtual BOOL ProcessMessageFilter(int code, MSG* message);
 
+    // Appends one time-stamped line to the log, whatever the logging switch says.
     void WriteLog(const std::string& text);
-    BOOL IsLoggingEnabled() const { return m_loggingEnabled; }
-    void SetLoggingEnabled(BOOL enabled) { m_loggingEnabled = enabled; }
+    // Writes the line only while logging is on: the engine's diagnostic lines.
+    void Log(const char* text) const { m_log.Log(text); }
+    BOOL IsLoggingEnabled() const { return m_log.IsEnabled(); }
+    void SetLoggingEnabled(BOOL enabled) { m_log.SetEnabled(enabled); }
     void WriteErrMsg(const std::string& text);
     void SetErrorFlag();
     BOOL IsErrorFlagEnabled();
@@ -52,20 +56,21 @@ public:
     void SetSystemShutdown(BOOL set, BOOL final);
     BOOL GetSystemShutdownFinal();
     BOOL IsSystemShutdownRequested() const { return m_shutdownRequested; }
+    BOOL IsSystemShutdownFinal() const { return m_shutdownFinal; }
     BOOL SetPrivilege(HANDLE token, const std::string& privilege, BOOL enable);
     void ResetNTAutoLogon();
-    // The end of the installation: start-up values, the engine's files, the finished mark.
-    BOOL DeleteFiles(CNUVDlg* dialog);
+    // The end of the installation: start-up values, the engine's files, the finished
+    // mark; replaced by tests of the end-of-run decision.
+    virtual BOOL DeleteFiles(CNUVDlg* dialog);
     void RemoveFileAtReboot(const std::string& path);
     void GetShortPathForm(const std::string& path, std::string& shortPath);
+    // The lines of a text file (none when it does not exist); nullptr when it cannot be read.
     std::vector<std::string>* ReadTextLines(const std::string& path);
     void WriteTextLines(const std::vector<std::string>& lines, const std::string& path);
 
     CControlManager& GetControlManager() { return m_controlManager; }
     HWND GetMainWindow() const { return m_mainWindow; }
     void SetMainWindow(HWND window) { m_mainWindow = window; }
-    const std::string& GetEngineFolder() const { return m_engineFolder; }
-    const std::string& GetVersionText() const { return m_versionText; }
 
     // The text of the version box shown when the engine is given an argument.
     std::string GetUsageText() const;
@@ -73,8 +78,6 @@ public:
 protected:
     // Run mode: the progress window and its worker; replaced by tests.
     virtual void RunProgressDialog();
-    // Usage mode: the version box; replaced by tests.
-    virtual void ShowUsageBox(const std::string& text);
     // The restart after the dialog has closed, when one was requested.
     void RestartSystem();
     // The system's restart call; replaced by tests.
@@ -82,13 +85,11 @@ protected:
 
 private:
     CControlManager m_controlManager;
-    std::string m_versionText;
-    std::string m_engineFolder;
+    CLogFile m_log;
     BOOL m_shutdownRequested;
     BOOL m_shutdownFinal;
     BOOL m_korbDetected;
     BOOL m_errorFlag;
-    BOOL m_loggingEnabled;
     OSVERSIONINFOA m_osVersion;
     CDevMode* m_devMode;
     BOOL m_devModeActive;
@@ -97,3 +98,7 @@ private:
 
 // The one application object of the process (the most recently constructed).
 CNUVApp* GetNUVApp();
+
+// Test builds only: makes RemoveFileAtReboot take the 9x family's restart-file path,
+// which Wine never needs (its MoveFileExA schedules deletions in both families).
+void SetDelayedDeletionAvailable(BOOL available);

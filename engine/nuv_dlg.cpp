@@ -1,10 +1,12 @@
 #include "nuv_dlg.h"
 
 #include "control_manager.h"
+#include "engine_paths.h"
 #include "line_file.h"
+#include "message_box.h"
 #include "nuv_app.h"
 #include "resource.h"
-#include "window_text_size.h"
+#include "text_measure.h"
 
 #include <commctrl.h>
 
@@ -13,102 +15,73 @@
 namespace {
 
 const DWORD kWorkerCloseWaitMs = 10000;
-const UINT kIntermediateCountdownMs = 5000;
-const UINT kFinalCountdownMs = 10000;
 const UINT kDotsPeriodMs = 100;
 const UINT kTopmostPeriodMs = 2000;
 const char kDevModeMenuText[] = "Dev Mode";
-const char kTextFileName[] = "nuv.txt";
-
-const char kRanOnce[] = "C:\\VELK\\NUV\\RANONCE.NUV";
-const char kErrorFile[] = "c:\\velk\\nuv.err";
-const char kKorbErrorCopy[] = "c:\\velk\\korb\\nuv.err";
-const char kKorbFailTag[] = "C:\\Velk\\KORB\\ZKTFAIL.TAG";
-const char kFinishedMark[] = "C:\\Velk\\nuv.dun";
 
 // The dialog whose modal loop runs on this thread, for the keyboard filter.
 CNUVDlg* g_modalDialog = nullptr;
+HHOOK g_keyboardHook = nullptr;
 
 } // namespace
 
 CNUVDlg::CNUVDlg()
-    : m_waitCursor(TRUE), m_devModeWindow(nullptr),
-      m_icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_NUV))), m_worker(nullptr), m_window(nullptr),
-      m_keyboardHook(nullptr)
+    : CDialog(IDD_NUV_DIALOG), m_waitCursor(TRUE), m_devModeWindow(nullptr),
+      m_icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_NUV)))
 {
 }
 
-CNUVDlg::~CNUVDlg()
-{
-    if (m_worker)
-        CloseHandle(m_worker);
-}
+CNUVDlg::~CNUVDlg() = default;
 
 INT_PTR CNUVDlg::DoModal()
 {
     InitCommonControls();
     // Keyboard input inside the modal loop goes past the application's filter first.
     g_modalDialog = this;
-    m_keyboardHook = SetWindowsHookExA(WH_MSGFILTER, KeyboardFilter, nullptr, GetCurrentThreadId());
-    const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_NUV_DIALOG), nullptr,
-                                           DialogProc, reinterpret_cast<LPARAM>(this));
-    if (m_keyboardHook)
-        UnhookWindowsHookEx(m_keyboardHook);
-    m_keyboardHook = nullptr;
+    g_keyboardHook = SetWindowsHookExA(WH_MSGFILTER, KeyboardFilter, nullptr, GetCurrentThreadId());
+    const INT_PTR result = CDialog::DoModal(nullptr);
+    if (g_keyboardHook)
+        UnhookWindowsHookEx(g_keyboardHook);
+    g_keyboardHook = nullptr;
     g_modalDialog = nullptr;
     return result;
 }
 
 LRESULT CALLBACK CNUVDlg::KeyboardFilter(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (code >= 0 && GetNUVApp() && GetNUVApp()->ProcessMessageFilter(code, reinterpret_cast<MSG*>(lParam)))
+    if (code >= 0 && g_modalDialog && GetNUVApp() &&
+        GetNUVApp()->ProcessMessageFilter(code, reinterpret_cast<MSG*>(lParam)))
         return 1;
-    return CallNextHookEx(g_modalDialog ? g_modalDialog->m_keyboardHook : nullptr, code, wParam, lParam);
+    return CallNextHookEx(g_keyboardHook, code, wParam, lParam);
 }
 
-INT_PTR CALLBACK CNUVDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
-        CNUVDlg* self = reinterpret_cast<CNUVDlg*>(lParam);
-        self->m_window = window;
-        return self->OnInitDialog();
-    }
-    CNUVDlg* self = reinterpret_cast<CNUVDlg*>(GetWindowLongPtrA(window, DWLP_USER));
-    return self ? self->HandleMessage(message, wParam, lParam) : FALSE;
-}
-
-INT_PTR CNUVDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+BOOL CNUVDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     CNUVApp* app = GetNUVApp();
-    auto reply = [this](LRESULT value) {
-        SetWindowLongPtrA(m_window, DWLP_MSGRESULT, value);
-        return TRUE;
-    };
     switch (message) {
     case WM_PROGRESS_INIT:
-        SendDlgItemMessageA(m_window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, lParam);
-        SendDlgItemMessageA(m_window, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
-        SendDlgItemMessageA(m_window, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
-        return reply(0);
+        SendDlgItemMessageA(m_hWnd, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, lParam);
+        SendDlgItemMessageA(m_hWnd, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+        SendDlgItemMessageA(m_hWnd, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
+        return SetResult(0);
     case WM_PROGRESS_STEP:
-        SendDlgItemMessageA(m_window, IDC_PROGRESS_BAR, PBM_STEPIT, 0, 0);
-        return reply(0);
+        SendDlgItemMessageA(m_hWnd, IDC_PROGRESS_BAR, PBM_STEPIT, 0, 0);
+        return SetResult(0);
     case WM_QUERY_ERRORFLAG:
-        return reply(app->IsErrorFlagEnabled());
+        return SetResult(app->IsErrorFlagEnabled());
     case WM_SHOW_RESTART:
         m_restartDlg.SetTexts(m_texts.title, m_texts.restart, m_texts.restartButton);
-        m_restartDlg.DoModal(m_window);
-        return reply(0);
+        m_restartDlg.DoModal(m_hWnd);
+        return SetResult(0);
     case WM_SHOW_COMPLETION:
         ShowCompletion();
-        return reply(0);
+        return SetResult(0);
     case WM_START_TIMER:
-        SetTimer(m_window, wParam, static_cast<UINT>(lParam), nullptr);
-        return reply(0);
+        SetTimer(m_hWnd, wParam, static_cast<UINT>(lParam), nullptr);
+        return SetResult(0);
     case WM_STOP_TIMER:
-        KillTimer(m_window, wParam);
-        return reply(0);
+        KillTimer(m_hWnd, wParam);
+        return SetResult(0);
     case WM_TIMER:
         OnTimer(wParam);
         return TRUE;
@@ -121,35 +94,32 @@ INT_PTR CNUVDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_LBUTTONDOWN:
         if (app->IsDevModeActive()) {
             // The window has no caption bar: dragging its body moves it.
-            PostMessageA(m_window, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+            PostMessageA(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
             return TRUE;
         }
         return FALSE;
     case WM_SETCURSOR:
         if (m_waitCursor) {
             SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-            return reply(TRUE);
+            return SetResult(TRUE);
         }
         return FALSE;
     case WM_CLOSE:
         if (m_devModeWindow)
             SendMessageA(m_devModeWindow, WM_CLOSE, 0, 0);
-        EndDialog(m_window, IDCANCEL);
+        EndDialog(IDCANCEL);
         return TRUE;
-    case WM_DESTROY:
-        OnDestroy();
-        return FALSE;
     case WM_QUERYDRAGICON:
-        return reply(reinterpret_cast<LRESULT>(m_icon));
+        return SetResult(reinterpret_cast<LRESULT>(m_icon));
     case WM_PAINT:
-        if (IsIconic(m_window)) {
+        if (IsIconic(m_hWnd)) {
             PAINTSTRUCT paint;
-            HDC dc = BeginPaint(m_window, &paint);
+            HDC dc = BeginPaint(m_hWnd, &paint);
             RECT client;
-            GetClientRect(m_window, &client);
+            GetClientRect(m_hWnd, &client);
             DrawIcon(dc, (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2,
                      (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2, m_icon);
-            EndPaint(m_window, &paint);
+            EndPaint(m_hWnd, &paint);
             return TRUE;
         }
         return FALSE;
@@ -160,18 +130,18 @@ INT_PTR CNUVDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 BOOL CNUVDlg::OnInitDialog()
 {
     CNUVApp* app = GetNUVApp();
-    app->SetMainWindow(m_window);
-    SendMessageA(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
-    SendMessageA(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+    app->SetMainWindow(m_hWnd);
+    SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
     LoadMessageTexts();
     m_progressText = m_texts.inProgress;
-    SetDlgItemTextA(m_window, IDC_PROGRESS_TEXT, m_progressText.c_str());
-    SetDlgItemTextA(m_window, IDC_PROGRESS_DOTS, m_dotsText.c_str());
+    SetDlgItemTextA(m_hWnd, IDC_PROGRESS_TEXT, m_progressText.c_str());
+    SetDlgItemTextA(m_hWnd, IDC_PROGRESS_DOTS, m_dotsText.c_str());
     LayoutProgressWindow();
-    SetWindowTextA(m_window, m_texts.title.c_str());
-    SetWindowPos(m_window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowTextA(m_hWnd, m_texts.title.c_str());
+    SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
-    if (HMENU menu = GetSystemMenu(m_window, FALSE)) {
+    if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
         AppendMenuA(menu, MF_STRING, IDM_DEVMODE, kDevModeMenuText);
         DeleteMenu(menu, 1, MF_BYPOSITION);
         EnableMenuItem(menu, 0, MF_BYPOSITION | MF_GRAYED);
@@ -181,20 +151,15 @@ BOOL CNUVDlg::OnInitDialog()
     else
         SetCursor(LoadCursorA(nullptr, IDC_WAIT));
 
-    DWORD threadId = 0;
-    m_worker = CreateThread(nullptr, 0, SystemRestoreThread, this, 0, &threadId);
-    if (!m_worker)
-        PostMessageA(m_window, WM_CLOSE, 0, 0);
+    if (!m_worker.Start(SystemRestoreThread, this))
+        PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
     return TRUE;
 }
 
 void CNUVDlg::LoadMessageTexts()
 {
-    std::string folder = GetNUVApp()->GetEngineFolder();
-    if (folder.empty() || folder[folder.size() - 1] != '\\')
-        folder += '\\';
     CLineFile file;
-    if (!file.Open(folder + kTextFileName, CLineFile::modeRead))
+    if (!file.Open(std::string(kEngineFolder) + "\\" + kMessageTextFile, CLineFile::modeRead))
         return;
     std::vector<std::string> lines;
     std::string line;
@@ -206,47 +171,46 @@ void CNUVDlg::LoadMessageTexts()
 
 void CNUVDlg::LayoutProgressWindow()
 {
-    HWND text = GetDlgItem(m_window, IDC_PROGRESS_TEXT);
+    HWND text = GetDlgItem(m_hWnd, IDC_PROGRESS_TEXT);
     RECT textRect;
     GetWindowRect(text, &textRect);
-    MapWindowPoints(nullptr, m_window, reinterpret_cast<POINT*>(&textRect), 2);
+    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&textRect), 2);
     const int width = textRect.right - textRect.left;
-    const TextMetricsOfControl measured = MeasureControlText(text, m_progressText);
-    const int height = GetLinesNeeded(measured.width, width) * measured.lineHeight;
+    const int height = GetTextHeight(text, m_progressText, width);
     const int growth = height - (textRect.bottom - textRect.top);
     MoveWindow(text, textRect.left, textRect.top, width, height, TRUE);
     for (int id : {IDC_PROGRESS_DOTS, IDC_PROGRESS_BAR}) {
-        HWND control = GetDlgItem(m_window, id);
+        HWND control = GetDlgItem(m_hWnd, id);
         RECT r;
         GetWindowRect(control, &r);
-        MapWindowPoints(nullptr, m_window, reinterpret_cast<POINT*>(&r), 2);
+        MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
         MoveWindow(control, r.left, r.top + growth, r.right - r.left, r.bottom - r.top, TRUE);
     }
     RECT window;
-    GetWindowRect(m_window, &window);
+    GetWindowRect(m_hWnd, &window);
     const int windowWidth = window.right - window.left;
     const int windowHeight = window.bottom - window.top + growth;
     RECT desktop;
     GetWindowRect(GetDesktopWindow(), &desktop);
-    SetWindowPos(m_window, HWND_TOP, desktop.right - windowWidth, 0, windowWidth, windowHeight, 0);
+    SetWindowPos(m_hWnd, HWND_TOP, desktop.right - windowWidth, 0, windowWidth, windowHeight, 0);
 }
 
 void CNUVDlg::OnTimer(UINT_PTR timer)
 {
     if (timer == IDT_DOTS) {
         m_dotsText += '.';
-        HWND dots = GetDlgItem(m_window, IDC_PROGRESS_DOTS);
+        HWND dots = GetDlgItem(m_hWnd, IDC_PROGRESS_DOTS);
         RECT r;
         GetClientRect(dots, &r);
-        SetDlgItemTextA(m_window, IDC_PROGRESS_DOTS, m_dotsText.c_str());
+        SetDlgItemTextA(m_hWnd, IDC_PROGRESS_DOTS, m_dotsText.c_str());
         if (MeasureControlText(dots, m_dotsText).width > r.right - r.left)
             m_dotsText.clear();
     } else if (timer == IDT_RESTART) {
-        KillTimer(m_window, IDT_RESTART);
+        KillTimer(m_hWnd, IDT_RESTART);
         // A tick after the countdown has closed finds nothing to end.
         m_restartDlg.OnOK();
     } else if (timer == IDT_TOPMOST) {
-        SetWindowPos(m_window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }
 
@@ -264,116 +228,66 @@ void CNUVDlg::ShowCompletion()
     CNUVApp* app = GetNUVApp();
     if (app->GetOSFamily() == OSFamily9x && !m_texts.restart.empty()) {
         const std::string text = m_texts.success + "\n\n" + m_texts.restart;
-        if (MessageBoxA(m_window, text.c_str(), m_texts.title.c_str(), MB_YESNO) == IDYES)
+        if (ShowMessageBox(m_hWnd, text, m_texts.title, MB_YESNO) == IDYES)
             app->SetSystemShutdown(TRUE, TRUE);
     } else {
-        MessageBoxA(m_window, m_texts.success.c_str(), m_texts.title.c_str(), MB_OK);
+        ShowMessageBox(m_hWnd, m_texts.success, m_texts.title, MB_OK);
     }
 }
 
 void CNUVDlg::OnDestroy()
 {
-    Log("CNUVDlg::OnDestroy(...) waiting for worker thread to complete...");
-    if (m_worker) {
-        const DWORD waited = WaitForSingleObject(m_worker, kWorkerCloseWaitMs);
-        if (waited != WAIT_OBJECT_0) {
-            Log("CNUVDlg::OnDestroy(...) waiting for thread failed, calling TerminateThread()...");
-            TerminateThread(m_worker, 0);
-        }
-    }
-    Log("CNUVDlg::OnDestroy(...) worker thread finished.");
-    Log("CNUVDlg::OnDestroy(...) deleting CWinThread worker thread object.");
-    if (m_worker) {
-        CloseHandle(m_worker);
-        m_worker = nullptr;
-    }
-    GetNUVApp()->SetMainWindow(nullptr);
-}
-
-void CNUVDlg::Log(const char* text)
-{
     CNUVApp* app = GetNUVApp();
-    if (app->IsLoggingEnabled())
-        app->WriteLog(text);
+    app->Log("CNUVDlg::OnDestroy(...) waiting for worker thread to complete...");
+    if (!m_worker.Wait(kWorkerCloseWaitMs)) {
+        app->Log("CNUVDlg::OnDestroy(...) waiting for thread failed, calling TerminateThread()...");
+        m_worker.Terminate(0);
+    }
+    app->Log("CNUVDlg::OnDestroy(...) worker thread finished.");
+    app->Log("CNUVDlg::OnDestroy(...) deleting CWinThread worker thread object.");
+    app->SetMainWindow(nullptr);
 }
 
 void CNUVDlg::StartTimer(UINT_PTR timer, UINT periodMs)
 {
-    SendMessageA(m_window, WM_START_TIMER, timer, periodMs);
+    SendMessageA(m_hWnd, WM_START_TIMER, timer, periodMs);
 }
 
 void CNUVDlg::StopTimer(UINT_PTR timer)
 {
-    SendMessageA(m_window, WM_STOP_TIMER, timer, 0);
+    SendMessageA(m_hWnd, WM_STOP_TIMER, timer, 0);
 }
 
 void CNUVDlg::ShowCountdown(UINT periodMs)
 {
     StartTimer(IDT_RESTART, periodMs);
-    SendMessageA(m_window, WM_SHOW_RESTART, 0, 0);
+    SendMessageA(m_hWnd, WM_SHOW_RESTART, 0, 0);
     StopTimer(IDT_RESTART);
 }
 
 DWORD WINAPI CNUVDlg::SystemRestoreThread(LPVOID parameter)
 {
-    return static_cast<CNUVDlg*>(parameter)->RunDecision();
+    return static_cast<CNUVDlg*>(parameter)->RunWorker();
 }
 
-DWORD CNUVDlg::RunDecision()
+DWORD CNUVDlg::RunWorker()
 {
     CNUVApp* app = GetNUVApp();
+    // The window handle is read once: the dialog object outlives the worker, the
+    // handle is only posted to at the end.
+    HWND window = m_hWnd;
     StartTimer(IDT_TOPMOST, kTopmostPeriodMs);
     StartTimer(IDT_DOTS, kDotsPeriodMs);
-    Log("CNUVDlg: SystemRestoreThread(...) calling InstallApplications(...).");
+    app->Log("CNUVDlg: SystemRestoreThread(...) calling InstallApplications(...).");
     app->GetControlManager().InstallApplications();
     StopTimer(IDT_DOTS);
     StopTimer(IDT_TOPMOST);
 
-    if (app->IsErrorFlagEnabled() && app->IsSilentModeEnabled()) {
-        Log("CNUVDlg: SystemRestoreThread(...) Errors detected and running under KORB.  Failing System.");
-        app->AppendRunEntriesToErrorFile();
-        CopyFileA(kErrorFile, kKorbErrorCopy, FALSE);
-        app->TouchFileNoAttribs(kKorbFailTag);
-        app->TouchFile(kFinishedMark);
-        app->SetSystemShutdown(FALSE, FALSE);
-        PostMessageA(m_window, WM_CLOSE, 0, 0);
-        return 0;
-    }
-    if (!app->GetSystemShutdownFinal()) {
-        Log("CNUVDlg: SystemRestoreThread(...) Intermediate reboot detected (SystemShutdownFinal == FALSE).");
-        ShowCountdown(kIntermediateCountdownMs);
-        PostMessageA(m_window, WM_CLOSE, 0, 0);
-        return 0;
-    }
-    if (app->IsSilentModeEnabled() && !app->CheckForFile(kRanOnce)) {
-        Log("CNUVDlg: SystemRestoreThread(...) Final forced reboot under KORB.");
-        app->TouchFile(kRanOnce);
-        app->SetSystemShutdown(TRUE, FALSE);
-        ShowCountdown(kIntermediateCountdownMs);
-        PostMessageA(m_window, WM_CLOSE, 0, 0);
-        return 0;
-    }
-    if (!app->CheckForFile(kRanOnce) && app->IsErrorFlagEnabled()) {
-        Log("CNUVDlg: SystemRestoreThread(...) errors encountered.  Setting RANONCE.NUV.");
-        app->TouchFile(kRanOnce);
-    } else {
-        Log("CNUVDlg: SystemRestoreThread(...) RANONCE.NUV exists or there were no errors.  Deleting files...");
-        if (app->IsSilentModeEnabled())
-            app->AppendRunNUVtoLOG();
-        app->DeleteFiles(this);
-    }
-    if (app->IsSilentModeEnabled()) {
-        if (app->IsErrorFlagEnabled()) {
-            Log("CNUVDlg: SystemRestoreThread(...) errors encountered under KORB.  Setting nuv.dun.");
-            app->TouchFile(kFinishedMark);
-        }
-    } else {
-        Log("CNUVDlg: SystemRestoreThread(...) KORB not enabled.  Setting final system shutdown.");
-        app->SetSystemShutdown(TRUE, TRUE);
-        ShowCountdown(kFinalCountdownMs);
-    }
-    Log("CNUVDlg:: SystemRestoreThread(...) posting WM_CLOSE message to dialog.");
-    PostMessageA(m_window, WM_CLOSE, 0, 0);
-    Log("CNUVDlg:: SystemRestoreThread(...) returning 0 from worker thread.");
+    const EndOfRun end = DecideEndOfRun(*app, *this, this);
+    if (end == EndOfRun::Finished)
+        app->Log("CNUVDlg:: SystemRestoreThread(...) posting WM_CLOSE message to dialog.");
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    if (end == EndOfRun::Finished)
+        app->Log("CNUVDlg:: SystemRestoreThread(...) returning 0 from worker thread.");
     return 0;
 }

@@ -1,10 +1,13 @@
 // The progress window of run mode: a small always-on-top window in the top-right corner.
-// It starts the worker thread that walks the run list and then decides between another
-// pass, the final clean-up and the factory-failure hand-over.
+// It starts the worker thread that walks the run list and then makes the end-of-run
+// decision (end_of_run.h).
 #pragma once
 
+#include "dialog.h"
+#include "end_of_run.h"
 #include "message_texts.h"
 #include "restart_dlg.h"
+#include "worker_thread.h"
 
 #include <windows.h>
 
@@ -22,41 +25,36 @@ const UINT_PTR IDT_DOTS = 1001;
 const UINT_PTR IDT_RESTART = 1002;
 const UINT_PTR IDT_TOPMOST = 1003;
 
-class CNUVDlg
+class CNUVDlg : public CDialog, private CRestartCountdown
 {
 public:
     CNUVDlg();
-    virtual ~CNUVDlg();
-    CNUVDlg(const CNUVDlg&) = delete;
-    CNUVDlg& operator=(const CNUVDlg&) = delete;
+    ~CNUVDlg() override;
 
     INT_PTR DoModal();
 
     // The texts, defaults replaced by "nuv.txt" beside the engine.
     void LoadMessageTexts();
-    const MessageTexts& GetTexts() const { return m_texts; }
 
-    HWND GetSafeHwnd() const { return m_window; }
+protected:
+    BOOL OnInitDialog() override;
+    BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnDestroy() override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam);
     static DWORD WINAPI SystemRestoreThread(LPVOID parameter);
 
-    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    BOOL OnInitDialog();
     void LayoutProgressWindow();
     void OnTimer(UINT_PTR timer);
-    void OnDestroy();
     void ShowCompletion();
     void OpenDevModeWindow();
 
     // Worker-side helpers.
-    DWORD RunDecision();
+    DWORD RunWorker();
     void StartTimer(UINT_PTR timer, UINT periodMs);
     void StopTimer(UINT_PTR timer);
-    void ShowCountdown(UINT periodMs);
-    void Log(const char* text);
+    void ShowCountdown(UINT periodMs) override;
 
     BOOL m_waitCursor;
     HWND m_devModeWindow;
@@ -65,7 +63,5 @@ private:
     std::string m_dotsText;
     HICON m_icon;
     CRestartDlg m_restartDlg;
-    HANDLE m_worker;
-    HWND m_window;
-    HHOOK m_keyboardHook;
+    CWorkerThread m_worker;
 };

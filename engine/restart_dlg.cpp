@@ -1,7 +1,7 @@
 #include "restart_dlg.h"
 
 #include "resource.h"
-#include "window_text_size.h"
+#include "text_measure.h"
 
 namespace {
 const int kMargin = 20;
@@ -9,7 +9,7 @@ const int kButtonGap = 5;
 const int kButtonPadding = 10;
 }
 
-CRestartDlg::CRestartDlg() : m_window(nullptr)
+CRestartDlg::CRestartDlg() : CDialog(IDD_RESTART_DIALOG)
 {
 }
 
@@ -20,59 +20,39 @@ void CRestartDlg::SetTexts(const std::string& caption, const std::string& messag
     m_buttonText = buttonText;
 }
 
-INT_PTR CRestartDlg::DoModal(HWND parent)
-{
-    const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_RESTART_DIALOG), parent,
-                                           DialogProc, reinterpret_cast<LPARAM>(this));
-    m_window = nullptr;
-    return result;
-}
-
 void CRestartDlg::OnOK()
 {
-    if (m_window)
-        EndDialog(m_window, IDOK);
+    EndDialog(IDOK);
 }
 
-INT_PTR CALLBACK CRestartDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+BOOL CRestartDlg::OnMessage(UINT message, WPARAM wParam, LPARAM)
 {
-    CRestartDlg* self = reinterpret_cast<CRestartDlg*>(GetWindowLongPtrA(window, DWLP_USER));
-    switch (message) {
-    case WM_INITDIALOG:
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
-        return reinterpret_cast<CRestartDlg*>(lParam)->OnInitDialog(window);
-    case WM_COMMAND:
-        if (self && (LOWORD(wParam) == IDC_RESTART_BUTTON || LOWORD(wParam) == IDOK))
-            self->OnOK();
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDC_RESTART_BUTTON || LOWORD(wParam) == IDOK)) {
+        OnOK();
         return TRUE;
-    case WM_DESTROY:
-        if (self)
-            self->m_window = nullptr;
-        return FALSE;
     }
-    return FALSE;
+    // No closing by Escape: the countdown ends by its button or its timer.
+    return message == WM_COMMAND;
 }
 
-BOOL CRestartDlg::OnInitDialog(HWND window)
+BOOL CRestartDlg::OnInitDialog()
 {
-    m_window = window;
-    SetDlgItemTextA(window, IDC_RESTART_TEXT, m_message.c_str());
-    SetWindowTextA(window, m_caption.c_str());
-    SetDlgItemTextA(window, IDC_RESTART_BUTTON, m_buttonText.c_str());
+    SetDlgItemTextA(m_hWnd, IDC_RESTART_TEXT, m_message.c_str());
+    SetWindowTextA(m_hWnd, m_caption.c_str());
+    SetDlgItemTextA(m_hWnd, IDC_RESTART_BUTTON, m_buttonText.c_str());
     LayoutRestartDlg();
-    SetActiveWindow(window);
+    SetActiveWindow(m_hWnd);
     return TRUE;
 }
 
 void CRestartDlg::LayoutRestartDlg()
 {
-    HWND text = GetDlgItem(m_window, IDC_RESTART_TEXT);
-    HWND button = GetDlgItem(m_window, IDC_RESTART_BUTTON);
+    HWND text = GetDlgItem(m_hWnd, IDC_RESTART_TEXT);
+    HWND button = GetDlgItem(m_hWnd, IDC_RESTART_BUTTON);
     RECT textRect = {};
     GetWindowRect(text, &textRect);
     const int textWidth = textRect.right - textRect.left;
-    const TextMetricsOfControl message = MeasureControlText(text, m_message);
-    const int textHeight = GetLinesNeeded(message.width, textWidth) * message.lineHeight;
+    const int textHeight = GetTextHeight(text, m_message, textWidth);
     MoveWindow(text, kMargin, kMargin, textWidth, textHeight, TRUE);
 
     const TextMetricsOfControl label = MeasureControlText(button, m_buttonText);
@@ -83,8 +63,8 @@ void CRestartDlg::LayoutRestartDlg()
     MoveWindow(button, kMargin + (contentWidth - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight, TRUE);
 
     RECT frame = {0, 0, contentWidth + 2 * kMargin, buttonTop + buttonHeight + kMargin};
-    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongA(m_window, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongA(m_window, GWL_EXSTYLE)));
-    SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongA(m_hWnd, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongA(m_hWnd, GWL_EXSTYLE)));
+    SetWindowPos(m_hWnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER);
 }

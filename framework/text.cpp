@@ -57,3 +57,8 @@ std::string FormatMessageText(const std::string& format, const std::string& text
         withNumber.replace(at, 2, std::to_string(number));
     return FormatMessageText(withNumber, text);
 }
+
+std::vector<char> MakeWritableCopy(const std::string& text)
+{
+    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Upper-cased copy; multibyte-aware on Windows (the system's code page).
 std::string MakeUpperText(const std::string& text);
@@ -17,3 +18,7 @@ std::string TrimWhiteSpace(const std::string& text);
 // number is given, its first "%d" by the number. Texts of any length fit.
 std::string FormatMessageText(const std::string& format, const std::string& text);
 std::string FormatMessageText(const std::string& format, const std::string& text, long number);
+
+// A zero-terminated copy of the text that the receiver may change: strings cross to the
+// wrapper plug-ins and to CreateProcessA this way.
+std::vector<char> MakeWritableCopy(const std::string& text);

@@ -21,8 +21,10 @@ def plugin(name):
     return "C:\\Velk\\NUV\\" + name
 
 
-def prepare(pc, run_list, dev_mode=True, logging=True, korb=False, run_values=RUN_VALUES):
-    pc.put_file(ENGINE, source=built(os.path.join("engine", "NUV.exe")))
+def prepare(pc, run_list, dev_mode=True, logging=True, korb=False, run_values=RUN_VALUES,
+            engine_build=os.path.join("engine", "NUV.exe"), engine_command=ENGINE):
+    """engine_command: what "Velk NUV" starts after every restart."""
+    pc.put_file(ENGINE, source=built(engine_build))
     for name in ("scripted_wrapper.dll", "c_wrapper.dll"):
         pc.put_file(plugin(name), source=built(os.path.join("plugins", name)))
     pc.put_file(RUN_LIST, run_list)
@@ -36,7 +38,7 @@ def prepare(pc, run_list, dev_mode=True, logging=True, korb=False, run_values=RU
     if korb:
         pc.put_file(r"C:\VELK\KORB\quorvane.exe", b"MZ")
     for name in run_values:
-        command = ENGINE if name == "Velk NUV" else r"C:\Velk\NUV\absent.exe"
+        command = engine_command if name == "Velk NUV" else r"C:\Velk\NUV\absent.exe"
         pc.set_reg(vpc.RUN_KEY, name, command)
 
 

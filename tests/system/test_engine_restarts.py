@@ -1,6 +1,8 @@
 """The engine as a whole: started from the Run key after every restart, it walks the
 run list, restarts between packages, and removes itself at the end."""
 
+import os
+
 import pytest
 
 from conftest import install_fixture, vpc
@@ -11,15 +13,17 @@ RESTART_TEXT = "Setup will restart your computer in 10 seconds..."
 
 
 # The 9x family has no delayed MoveFileEx; Wine has one in both families, so the 9x
-# PC makes the engine take its restart-file path, as on a real 9x machine.
-NO_DELAYED_MOVE = {"VELK_TEST_NO_DELAYED_MOVE": "1"}
+# PC runs a test build of the engine that takes the restart-file path, as on a real 9x
+# machine.
+NO_DELAYED_MOVE_BUILD = os.path.join("fixtures", "nuv_without_delayed_move.exe")
 
 
 @pytest.mark.parametrize("family", ["nt", "9x"])
 def test_three_entries_across_one_restart_then_the_engine_removes_itself(make_pc, family):
-    pc = make_pc(family=family, environment=NO_DELAYED_MOVE if family == "9x" else None)
+    pc = make_pc(family=family)
     wrapper = plugin("scripted_wrapper.dll")
-    prepare(pc, "%s,first,,30\r\n%s,second,,,REBOOT\r\n%s,third\r\n" % (wrapper, wrapper, wrapper))
+    prepare(pc, "%s,first,,30\r\n%s,second,,,REBOOT\r\n%s,third\r\n" % (wrapper, wrapper, wrapper),
+            **({"engine_build": NO_DELAYED_MOVE_BUILD} if family == "9x" else {}))
     probe = install_fixture(pc, "window_probe.exe")
 
     pc.boot()

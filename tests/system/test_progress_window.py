@@ -1,6 +1,7 @@
 """What a person sees while the engine works: the progress window."""
 
 import json
+import math
 
 from conftest import install_fixture
 from engine_pc import ENGINE, log_text, plugin, prepare, wait_for_window
@@ -28,14 +29,20 @@ def test_progress_window_in_the_top_right_corner_with_its_texts(make_pc, artefac
     window = wait_for_window(pc, probe, is_engine_window)
     text_width = child(window, 1001)["rect"]["right"] - child(window, 1001)["rect"]["left"]
 
+    def measure(text):
+        return json.loads(pc.run(probe, "--measure", "MS Sans Serif", "8", text, str(text_width),
+                                 check=True).stdout)
+
     # An in-progress text between two and three times as wide as its control.
     text = "Now completing"
     while True:
-        measured = json.loads(pc.run(probe, "--measure", "MS Sans Serif", "8", text, check=True).stdout)
+        measured = measure(text)
         if measured["width"] > 2.1 * text_width:
             break
         text += " the installation"
     assert measured["width"] < 2.9 * text_width
+    # Three lines by its width; more if wrapping at words needs them.
+    lines = max(3, math.ceil(measured["drawn_height"] / measured["line_height"]))
     pc.stop()
     pc.put_file(r"C:\Velk\NUV\nuv.txt",
                 'MSG_TITLE="%s"\r\nMSG_INPROGRESS = "%s"\r\n' % (TITLE, text))
@@ -49,7 +56,7 @@ def test_progress_window_in_the_top_right_corner_with_its_texts(make_pc, artefac
     assert window["rect"]["right"] == 1024
     text_control = child(window, 1001)
     assert text_control["text"] == text
-    assert text_control["rect"]["bottom"] - text_control["rect"]["top"] == 3 * measured["line_height"]
+    assert text_control["rect"]["bottom"] - text_control["rect"]["top"] == lines * measured["line_height"]
     # The dots and the bar moved down below the grown text, inside the grown window.
     bar = child(window, 1000)
     assert child(window, 1006)["rect"]["top"] >= text_control["rect"]["bottom"]
@@ -68,3 +75,13 @@ def test_progress_window_in_the_top_right_corner_with_its_texts(make_pc, artefac
     assert pc.run(ENGINE, timeout=60).code == 0
     assert log_text(pc).count("NUV: Started") == banners
     assert len([w for w in json.loads(pc.run(probe).stdout) if is_engine_window(w) and w["visible"]]) == 1
+
+    # A value spread over three lines of nuv.txt is shown on three lines, however short.
+    pc.stop()
+    pc.put_file(r"C:\Velk\NUV\nuv.txt", 'MSG_TITLE="%s"\r\nMSG_INPROGRESS="Line one\r\nLine two\r\nLine three"\r\n' % TITLE)
+    pc.start(ENGINE)
+    window = wait_for_window(pc, probe, lambda w: is_engine_window(w) and w["title"] == TITLE)
+    text_control = child(window, 1001)
+    assert text_control["text"] == "Line one\nLine two\nLine three"
+    assert measure("Line one Line two Line three")["width"] < text_width
+    assert text_control["rect"]["bottom"] - text_control["rect"]["top"] == 3 * measured["line_height"]

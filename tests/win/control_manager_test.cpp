@@ -2,6 +2,7 @@
 // calls are recorded: phases, stamps, messages to the error file, restarts, progress.
 #include "engine_test_support.h"
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -11,12 +12,7 @@ const char kErr[] = "c:\\velk\\nuv.err";
 
 std::string PluginPath(const std::string& name)
 {
-    // The build folder, seen from Windows through the Z: drive.
-    std::string path = "Z:" + std::string(VELK_TEST_PLUGIN_DIR) + "/" + name;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
+    return ToWindowsPath(std::string(VELK_TEST_PLUGIN_DIR) + "/" + name);
 }
 
 std::vector<std::pair<UINT, LPARAM>> g_progress;
@@ -197,6 +193,7 @@ TEST_F(WalkTest, PlugInsWithoutTheirExportsOrObjectFail)
         {"no_destroy_wrapper.dll", "Failed to load 'DestroyWrapperInstance' function.  Error Number: 127\r\n"},
         {"null_wrapper.dll", ""},
     };
+    const UINT previousMode = SetErrorMode(0);
     for (const Case& c : cases) {
         DeleteFileA(kErr);
         const std::string plugin = PluginPath(c.plugin);
@@ -209,6 +206,10 @@ TEST_F(WalkTest, PlugInsWithoutTheirExportsOrObjectFail)
         // Nothing of the library is left loaded after the walk.
         EXPECT_EQ(GetModuleHandleA(plugin.c_str()), nullptr) << c.plugin;
     }
+    // While a plug-in loads, a missing DLL of its own gives no system box.
+    const UINT mode = std::strtoul(ReadWholeFile("C:\\VELK\\load_error_mode.txt").c_str(), nullptr, 10);
+    EXPECT_EQ(mode & SEM_FAILCRITICALERRORS, UINT(SEM_FAILCRITICALERRORS));
+    EXPECT_EQ(SetErrorMode(previousMode), 0u);  // and the mode is given back
 }
 
 TEST_F(WalkTest, CreateReturningNullLeavesTheLibraryCachedAndEndsTheWalk)
@@ -372,4 +373,47 @@ TEST_F(WalkTest, TheCommandHandedToThePlugInIsItsOwnCopy)
     WriteWholeFile(kRunList, Scripted() + ",setup.exe\r\n");
     Walk();
     EXPECT_EQ(RunList(), Scripted() + ", setup.exe, , , , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n");
+}
+
+TEST_F(WalkTest, AStampThatCannotBeRecordedFailsTheRunAndNothingIsInstalledUnrecorded)
+{
+    // Commands of such a length that the stamped line passes the 4095-character limit
+    // at the START, the STOP or the CLEAN stamp.
+    const char* const stampNames[] = {"START", "STOP", "CLEAN"};
+    const int stampWidths[] = {16, 15, 16};  // ", START 18:25:04" and so on
+    for (int fitting = 0; fitting < 3; ++fitting) {
+        SCOPED_TRACE(stampNames[fitting]);
+        reset();
+        DeleteFileA(kErr);
+        const std::string directory = "C:\\SRC";
+        const std::string fixed = Scripted() + ", , " + directory + ", , REBOOT";
+        int stamped = static_cast<int>(fixed.size());
+        for (int i = 0; i < fitting; ++i)
+            stamped += stampWidths[i];
+        const std::string command(4095 - stampWidths[fitting] + 1 - stamped, 'c');
+        WriteWholeFile(kRunList, Scripted() + "," + command + "," + directory + ",,REBOOT\r\n" + Scripted() + ",next\r\n");
+        CTestApp fresh;
+        fresh.SetMainWindow(window);
+        fresh.GetControlManager().InstallApplications();
+
+        std::string line = Scripted() + ", " + command + ", " + directory + ", , REBOOT";
+        const char* const stamps[] = {", START ", ", STOP ", ", CLEAN "};
+        for (int i = 0; i < fitting; ++i)
+            line += stamps[i] + stamp;
+        const std::string unrecorded = line + stamps[fitting] + stamp;
+        EXPECT_EQ(ReadWholeFile(kErr), std::string("Unable to record the ") + stampNames[fitting] +
+                                           " stamp in the run list: the line with its stamps would be longer than "
+                                           "4095 characters\r\n\t'" + unrecorded + "'\r\n");
+        // What is on disk is exactly what was done: an install only after its START.
+        if (fitting == 0)
+            EXPECT_EQ(RunList(), Scripted() + "," + command + "," + directory + ",,REBOOT\r\n" + Scripted() + ",next\r\n");
+        else
+            EXPECT_EQ(RunList(), line + "\r\n" + Scripted() + ",next\r\n");
+        const std::string installed = "create 1\npre 1\ninstall 1 0 " + command + "\npost 1\n";
+        const char* const records[] = {"", "destroy 1\n", "cleanup 1 C:\\SRC\ndestroy 1\n"};
+        EXPECT_EQ(Record(), fitting == 0 ? std::string() : installed + records[fitting]);
+        // No restart: after it the entry would only be found unfinished.
+        EXPECT_FALSE(fresh.IsSystemShutdownRequested());
+        EXPECT_TRUE(fresh.IsErrorFlagEnabled());
+    }
 }

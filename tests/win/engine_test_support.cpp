@@ -1,31 +1,36 @@
 #include "engine_test_support.h"
 
+#include "file_bytes.h"
 #include "local_time.h"
+#include "message_box.h"
 #include "pause.h"
 #include "run_list_file.h"
 
 namespace {
-int* g_pauseCounter = nullptr;
-void CountPause(unsigned long)
+std::vector<unsigned long>* g_pauses = nullptr;
+void RecordPause(unsigned long milliseconds)
 {
-    if (g_pauseCounter)
-        ++*g_pauseCounter;
+    if (g_pauses)
+        g_pauses->push_back(milliseconds);
 }
+
+std::vector<std::string> g_boxes;
+int RecordBox(HWND, const std::string& text, const std::string&, UINT)
+{
+    g_boxes.push_back(text);
+    return IDOK;
+}
+}
+
+const std::vector<std::string>& GetShownBoxes()
+{
+    return g_boxes;
 }
 
 std::string ReadWholeFile(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
     std::string bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
+    return ReadWholeFile(path, bytes) ? bytes : "<missing>";
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes)
@@ -63,6 +68,15 @@ void DeleteTreeForTest(const std::string& path)
     RemoveDirectoryA(path.c_str());
 }
 
+std::string ToWindowsPath(const std::string& buildPath)
+{
+    std::string path = "Z:" + buildPath;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
 LocalTimeValues GetFixedTime()
 {
     LocalTimeValues now;
@@ -81,16 +95,19 @@ void EngineTest::SetUp()
     ASSERT_TRUE(CreateDirectoryA("C:\\VELK", nullptr));
     ASSERT_TRUE(CreateDirectoryA("C:\\VELK\\NUV", nullptr));
     SetLocalTimeSource(GetFixedTime);
-    g_pauseCounter = &pauses;
-    SetPauseHook(CountPause);
+    g_pauses = &pauseLengths;
+    SetPauseHook(RecordPause);
     SetAtomicReplaceAvailable(-1);
+    g_boxes.clear();
+    SetMessageBoxHook(RecordBox);
 }
 
 void EngineTest::TearDown()
 {
     SetLocalTimeSource(nullptr);
     SetPauseHook(nullptr);
-    g_pauseCounter = nullptr;
+    g_pauses = nullptr;
     SetAtomicReplaceAvailable(-1);
+    SetMessageBoxHook(nullptr);
     DeleteTreeForTest("C:\\VELK");
 }

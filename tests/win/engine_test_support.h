@@ -10,25 +10,29 @@
 #include <string>
 #include <vector>
 
+// The file's bytes, or "<missing>" when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 void DeleteTreeForTest(const std::string& path);
+// A file of the build as the test prefix sees it: through the Z: drive.
+std::string ToWindowsPath(const std::string& buildPath);
 
 // The fixed clock the tests run on: 6 December 2026, 18:25:04.
 LocalTimeValues GetFixedTime();
 
-// An application whose run mode and usage box only record that they were reached.
+// An application whose run mode only records that it was reached.
 class CTestApp : public CNUVApp
 {
 public:
     int runModeCalls = 0;
-    std::vector<std::string> usageTexts;
 
 protected:
     void RunProgressDialog() override { ++runModeCalls; }
-    void ShowUsageBox(const std::string& text) override { usageTexts.push_back(text); }
 };
+
+// The texts of the message boxes shown since the test began (none is shown for real).
+const std::vector<std::string>& GetShownBoxes();
 
 class EngineTest : public ::testing::Test
 {
@@ -36,5 +40,6 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    int pauses = 0;
+    // The pauses the code under test asked for, in milliseconds; none is taken.
+    std::vector<unsigned long> pauseLengths;
 };

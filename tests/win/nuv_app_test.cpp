@@ -37,8 +37,7 @@ TEST_F(AppTest, OneNonBlankArgumentShowsTheVersionBoxInstead)
     char* arguments[] = {argument};
     app.InitInstance(1, arguments);
     EXPECT_EQ(app.runModeCalls, 0);
-    ASSERT_EQ(app.usageTexts.size(), 1u);
-    EXPECT_EQ(app.usageTexts[0], "NUV 1.20 Multibyte Build 1");
+    EXPECT_EQ(GetShownBoxes(), std::vector<std::string>{"NUV 1.20 Multibyte Build 1"});
 }
 
 TEST_F(AppTest, BlankOrSeveralArgumentsMeanRunMode)
@@ -54,7 +53,7 @@ TEST_F(AppTest, BlankOrSeveralArgumentsMeanRunMode)
     CTestApp second;
     second.InitInstance(2, twoArguments);
     EXPECT_EQ(second.runModeCalls, 1);
-    EXPECT_TRUE(second.usageTexts.empty());
+    EXPECT_TRUE(GetShownBoxes().empty());
     EXPECT_FALSE(FileExists(kLog));
 }
 
@@ -165,12 +164,12 @@ TEST_F(AppTest, ALineHeldUpTooLongIsDroppedWithoutHarm)
     HANDLE holder = CreateFileA(kErr, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     app.WriteErrMsg("lost");
-    EXPECT_EQ(pauses, 4);
+    EXPECT_EQ(pauseLengths, (std::vector<unsigned long>{20, 20, 20, 20}));
     CloseHandle(holder);
     EXPECT_EQ(ReadWholeFile(kErr), "");
     // A missing folder is no collision: no retries, no crash.
     EXPECT_FALSE(AppendToSharedFile("c:\\velk\\missing\\x.log", "x"));
-    EXPECT_EQ(pauses, 4);
+    EXPECT_EQ(pauseLengths.size(), 4u);
 }
 
 TEST_F(AppTest, CheckForFileAndTouchFiles)

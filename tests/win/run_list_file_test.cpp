@@ -2,6 +2,7 @@
 #include "engine_test_support.h"
 
 #include "line_file.h"
+#include "pause.h"
 #include "run_list_file.h"
 
 namespace {
@@ -20,6 +21,77 @@ std::vector<std::string> ReadAllLines(const std::string& path)
         lines.push_back(line);
     return lines;
 }
+
+// Another program holding a file open as scanners do: sharing read and write, not delete.
+class CHolder
+{
+public:
+    explicit CHolder(const std::string& path)
+    {
+        std::string command = ToWindowsPath(VELK_TEST_HOLDER) + " " + path;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return;
+        CloseHandle(process.hThread);
+        m_process = process.hProcess;
+        // Held once an open that shares nothing is refused.
+        for (;;) {
+            HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+                break;
+            if (probe != INVALID_HANDLE_VALUE)
+                CloseHandle(probe);
+            if (WaitForSingleObject(m_process, 10) != WAIT_TIMEOUT)
+                break;
+        }
+    }
+    ~CHolder() { Release(); }
+    CHolder(const CHolder&) = delete;
+    CHolder& operator=(const CHolder&) = delete;
+
+    bool IsHolding() const { return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT; }
+    void Release()
+    {
+        if (!m_process)
+            return;
+        TerminateProcess(m_process, 0);
+        WaitForSingleObject(m_process, INFINITE);
+        CloseHandle(m_process);
+        m_process = nullptr;
+    }
+
+private:
+    HANDLE m_process = nullptr;
+};
+
+CHolder* g_releaseAtPause = nullptr;
+void ReleaseHolder(unsigned long)
+{
+    if (g_releaseAtPause)
+        g_releaseAtPause->Release();
+}
+
+// A control manager whose reads of the run list fail after a number of lines.
+class CFailingReadManager : public CControlManager
+{
+public:
+    explicit CFailingReadManager(int goodLines) : m_goodLines(goodLines) {}
+    BOOL Open(const std::string& path, OpenMode mode) override
+    {
+        m_read = 0;
+        return CControlManager::Open(path, mode);
+    }
+    BOOL ReadLine(std::string& line) override
+    {
+        return m_read++ < m_goodLines ? CControlManager::ReadLine(line) : FALSE;
+    }
+
+private:
+    int m_goodLines;
+    int m_read = 0;
+};
 
 } // namespace
 
@@ -187,4 +259,92 @@ TEST_F(RunListTest, AStaleRewriteBesideTheListIsIgnoredAndReplaced)
     entry->SetStartTime(GetFixedTime());
     ASSERT_TRUE(manager.UpdateEntry(*entry));
     EXPECT_EQ(ReadWholeFile(kRunList), "OSTREL.DLL, A.EXE, , , , START 18:25:04\r\n");
+}
+
+TEST_F(RunListTest, ARewriteHeldByAnotherProgramNeverCostsTheList)
+{
+    const std::string original = "# head\r\nOSTREL.DLL,A.EXE\r\nOSTREL.DLL,B.EXE\r\n";
+    // Released: never, or during the retries.
+    for (bool releasedInTime : {false, true}) {
+        WriteWholeFile(kRunList, original);
+        CTestApp fresh;
+        CControlManager& manager = fresh.GetControlManager();
+        std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+        ASSERT_TRUE(entry);
+        entry->SetStartTime(GetFixedTime());
+        CHolder holder(kRewrite);
+        ASSERT_TRUE(holder.IsHolding());
+        pauseLengths.clear();
+        g_releaseAtPause = releasedInTime ? &holder : nullptr;
+        if (releasedInTime)
+            SetPauseHook(ReleaseHolder);
+        const BOOL updated = manager.UpdateEntry(*entry);
+        g_releaseAtPause = nullptr;
+        if (releasedInTime) {
+            EXPECT_TRUE(updated);
+            EXPECT_EQ(ReadWholeFile(kRunList),
+                      "# head\r\nOSTREL.DLL, A.EXE, , , , START 18:25:04\r\nOSTREL.DLL,B.EXE\r\n");
+        } else {
+            EXPECT_FALSE(updated);
+            EXPECT_EQ(ReadWholeFile(kRunList), original);
+            EXPECT_EQ(pauseLengths, (std::vector<unsigned long>{250, 250, 250, 250}));
+            EXPECT_EQ(manager.GetRunListFailure(),
+                      "C:\\VELK\\~RUN.NUV could not take the place of C:\\VELK\\RUN.NUV (Error Number: 32)");
+        }
+        holder.Release();
+        DeleteFileA(kRewrite);
+    }
+}
+
+TEST_F(RunListTest, WithTheListMissingAndItsRewriteHeldNothingChangesEitherFile)
+{
+    const std::string rewrite = "OSTREL.DLL, A.EXE, , , , START 09:05:31\r\nOSTREL.DLL,B.EXE\r\n";
+    WriteWholeFile(kRewrite, rewrite);
+    CHolder holder(kRewrite);
+    ASSERT_TRUE(holder.IsHolding());
+    CTestApp app;
+    CControlManager& manager = app.GetControlManager();
+    EXPECT_EQ(manager.GetEntry(), nullptr);
+    EXPECT_EQ(manager.GetRunListFailure(),
+              "C:\\VELK\\RUN.NUV is missing and its rewrite could not take its place (Error Number: 32)");
+    EXPECT_EQ(manager.CountEntries(), 0);
+    EXPECT_TRUE(manager.IsLastEntry());
+    CRunEntry entry(1, "OSTREL.DLL, A.EXE, , , , START 09:05:31");
+    entry.SetStopTime(GetFixedTime());
+    EXPECT_FALSE(manager.UpdateEntry(entry));
+    app.AppendRunEntriesToErrorFile();
+    EXPECT_FALSE(FileExists(kRunList));
+    EXPECT_EQ(ReadWholeFile(kRewrite), rewrite);
+
+    // A list that cannot be read is no finished list: the walk reports it.
+    manager.InstallApplications();
+    EXPECT_EQ(ReadWholeFile("c:\\velk\\nuv.err"),
+              "Unable to read the run list: C:\\VELK\\RUN.NUV is missing and its rewrite could not take its place "
+              "(Error Number: 32)\r\n");
+    EXPECT_TRUE(app.IsErrorFlagEnabled());
+    EXPECT_EQ(ReadWholeFile(kRewrite), rewrite);
+
+    // Once the other program lets go, the rewrite is the list again.
+    holder.Release();
+    EXPECT_EQ(manager.CountEntries(), 2);
+    EXPECT_EQ(ReadWholeFile(kRunList), rewrite);
+}
+
+TEST_F(RunListTest, AReadFailureMidwayIsNoEndOfTheList)
+{
+    const std::string original = "OSTREL.DLL,A.EXE\r\n# note\r\nOSTREL.DLL,B.EXE\r\nOSTREL.DLL,C.EXE\r\n";
+    WriteWholeFile(kRunList, original);
+    CTestApp app;
+    CFailingReadManager manager(2);
+    std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+    ASSERT_TRUE(entry);
+    entry->SetStartTime(GetFixedTime());
+    // The rewrite has read only part of the list: it is abandoned, the list kept.
+    EXPECT_FALSE(manager.UpdateEntry(*entry));
+    EXPECT_EQ(manager.GetRunListFailure(), "C:\\VELK\\RUN.NUV could not be read to its end (Error Number: 0)");
+    EXPECT_EQ(ReadWholeFile(kRunList), original);
+    EXPECT_FALSE(FileExists(kRewrite));
+    // The next entry lies beyond the failure: none is found, and that is a failure.
+    EXPECT_EQ(manager.GetEntry(), nullptr);
+    EXPECT_EQ(manager.GetRunListFailure(), "C:\\VELK\\RUN.NUV could not be read to its end (Error Number: 0)");
 }

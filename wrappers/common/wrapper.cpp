@@ -1,10 +1,11 @@
-// What every wrapper plug-in shares: starting a task and waiting for it, deleting a
-// directory tree, and appending to the error file that the engine reads.
+// What every wrapper plug-in shares (slots 0 to 2 of the contract): starting a task and
+// waiting for it (task_runner.cpp), deleting a directory tree, and appending to the
+// error file that the engine reads.
 #include "wrapper.h"
 
 #include "pause.h"
-#include "process_wait.h"
 #include "shared_file.h"
+#include "task_runner.h"
 #include "text.h"
 
 #include <windows.h>
@@ -14,76 +15,11 @@
 
 namespace {
 
-const char kErrorFile[] = "c:\\velk\\nuv.err";
-const int kDefaultTimeoutSeconds = 900;
 const DWORD kDeleteRetryPauseMs = 5000;
 const int kDeleteRetries = 2;
-
-std::vector<char> Writable(const std::string& text)
-{
-    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
-}
-
-bool IsSuccessCode(DWORD code)
-{
-    return code == 0 || code == 1604 || code == 3010 || code == 3011;
-}
+const char kDeleteFailed[] = "Failed to delete '%s'.  Error Number: %d";
 
 } // namespace
-
-DWORD GetTaskWaitMilliseconds(int timeoutSeconds)
-{
-    // Zero and negative time-outs ask for the default; a product beyond the wait's
-    // range is the longest finite wait.
-    const long long seconds = timeoutSeconds <= 0 ? kDefaultTimeoutSeconds : timeoutSeconds;
-    const long long milliseconds = seconds * 1000;
-    const long long longest = static_cast<long long>(INFINITE) - 1;
-    return static_cast<DWORD>(milliseconds > longest ? longest : milliseconds);
-}
-
-BOOL RunTask(CWrapper& wrapper, const std::string& commandLine, int timeoutSeconds, bool reportExitCode)
-{
-    std::vector<char> command = Writable(commandLine);
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof process);
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        std::vector<char> message = Writable(FormatMessageText("Failed to spawn '%s'.  Error Number: %d", commandLine,
-                                                    static_cast<long>(GetLastError())));
-        wrapper.WriteErrorMessage(message.data());
-        return FALSE;
-    }
-    BOOL result = FALSE;
-    const DWORD waited = WaitForTask(process.hProcess, GetTaskWaitMilliseconds(timeoutSeconds));
-    if (waited == WAIT_OBJECT_0) {
-        DWORD code = 1;
-        GetExitCodeProcess(process.hProcess, &code);
-        if (IsSuccessCode(code)) {
-            result = TRUE;
-        } else if (reportExitCode) {
-            std::vector<char> message = Writable(FormatMessageText("Error returned from CreateProcess on task '%s', exit code: %d",
-                                                        commandLine, static_cast<long>(code)));
-            wrapper.WriteErrorMessage(message.data());
-        }
-    } else if (waited == WAIT_TIMEOUT) {
-        TerminateProcess(process.hProcess, 0);
-        // Ended, not left running: wait until it really is gone.
-        WaitForSingleObject(process.hProcess, INFINITE);
-        std::vector<char> message = Writable(FormatMessageText("Timeout on spanwed task '%s', exit code: %d", commandLine, 0));
-        wrapper.WriteErrorMessage(message.data());
-    } else if (waited == WAIT_FAILED) {
-        const DWORD error = GetLastError();
-        TerminateProcess(process.hProcess, 0);
-        std::vector<char> message =
-            Writable(FormatMessageText("Wait on spawned task '%s' failed.  Error Code: %d", commandLine, static_cast<long>(error)));
-        wrapper.WriteErrorMessage(message.data());
-    }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return result;
-}
 
 int CWrapper::SpawnTask(char* commandLine, int timeoutSeconds)
 {
@@ -107,7 +43,7 @@ int CWrapper::DeleteTree(char* directoryText)
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (name == "." || name == "..")
                 continue;
-            std::vector<char> child = Writable(path);
+            std::vector<char> child = MakeWritableCopy(path);
             if (DeleteTree(child.data()))
                 continue;
         } else {
@@ -120,11 +56,8 @@ int CWrapper::DeleteTree(char* directoryText)
             PauseMilliseconds(kDeleteRetryPauseMs);
             deleted = DeleteFileA(path.c_str()) != FALSE;
         }
-        if (!deleted) {
-            std::vector<char> message =
-                Writable(FormatMessageText("Failed to delete '%s'.  Error Number: %d", name, static_cast<long>(GetLastError())));
-            WriteErrorMessage(message.data());
-        }
+        if (!deleted)
+            ReportThroughWrapper(*this, FormatMessageText(kDeleteFailed, name, static_cast<long>(GetLastError())));
     } while (FindNextFileA(search, &found));
     const DWORD error = GetLastError();
     FindClose(search);
@@ -138,5 +71,5 @@ void CWrapper::WriteErrorMessage(char* message)
 {
     // Retried briefly when another writer holds the file, as the engine does; a line
     // that still cannot be written is dropped and the phase goes on.
-    AppendToSharedFile(kErrorFile, std::string(message ? message : "") + "\r\n");
+    AppendToSharedFile(WRAPPER_ERROR_FILE, std::string(message ? message : "") + "\r\n");
 }

@@ -35,6 +35,10 @@ typedef void (*DestroyWrapperInstanceProc)(CWrapper* wrapper);
 
 #endif
 
+// The error file both sides append their failure lines to, one record per line; its
+// existence marks the whole run as failed.
+#define WRAPPER_ERROR_FILE "c:\\velk\\nuv.err"
+
 // The export names, as GetProcAddress looks them up.
 #define WRAPPER_CREATE_EXPORT "CreateWrapperInstance"
 #define WRAPPER_DESTROY_EXPORT "DestroyWrapperInstance"

@@ -9,7 +9,8 @@ const DWORD kChunk = 8192;
 }
 
 CLineFile::CLineFile()
-    : m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false)
+    : m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false),
+      m_readFailed(false), m_failureCode(0)
 {
 }
 
@@ -34,14 +35,19 @@ BOOL CLineFile::Open(const std::string& path, OpenMode mode)
     const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     m_file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = GetLastError();
     SetErrorMode(previousMode);
-    if (m_file == INVALID_HANDLE_VALUE)
+    if (m_file == INVALID_HANDLE_VALUE) {
+        SetLastError(error);
         return FALSE;
+    }
     m_mode = mode;
     m_buffer.clear();
     m_bufferOffset = 0;
     m_atEnd = false;
     m_writeFailed = false;
+    m_readFailed = false;
+    m_failureCode = 0;
     if (mode == modeAppend)
         SetFilePointer(m_file, 0, nullptr, FILE_END);
     return TRUE;
@@ -56,10 +62,16 @@ BOOL CLineFile::FillBuffer()
     char chunk[kChunk];
     while (!m_atEnd && m_buffer.size() < kLookAhead) {
         DWORD got = 0;
-        if (!ReadFile(m_file, chunk, kChunk, &got, nullptr) || got == 0)
+        if (!ReadFile(m_file, chunk, kChunk, &got, nullptr)) {
+            // Not the end of the file: nothing more can be read, and callers must know.
+            m_readFailed = true;
+            m_failureCode = GetLastError();
             m_atEnd = true;
-        else
+        } else if (got == 0) {
+            m_atEnd = true;
+        } else {
             m_buffer.append(chunk, got);
+        }
     }
     return TRUE;
 }
@@ -71,6 +83,9 @@ BOOL CLineFile::ReadLine(std::string& line)
         return FALSE;
     if (m_buffer.size() - m_bufferOffset < kLookAhead)
         FillBuffer();
+    // After a failed read the bytes buffered may end inside a line: none is returned.
+    if (m_readFailed)
+        return FALSE;
     return ReadNextLine(m_buffer, m_bufferOffset, line) ? TRUE : FALSE;
 }
 
@@ -87,8 +102,10 @@ BOOL CLineFile::WriteLine(const std::string& text)
     }
     DWORD written = 0;
     if (!out.empty() &&
-        (!WriteFile(m_file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) || written != out.size()))
+        (!WriteFile(m_file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) || written != out.size())) {
         m_writeFailed = true;
+        m_failureCode = GetLastError();
+    }
     return TRUE;
 }
 
@@ -133,8 +150,10 @@ BOOL CLineFile::Flush()
 {
     if (!IsOpen())
         return FALSE;
-    if (m_mode != modeRead && !FlushFileBuffers(m_file))
+    if (m_mode != modeRead && !FlushFileBuffers(m_file)) {
         m_writeFailed = true;
+        m_failureCode = GetLastError();
+    }
     return m_writeFailed ? FALSE : TRUE;
 }
 

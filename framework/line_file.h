@@ -1,6 +1,7 @@
-// A text file read and written line by line: the run list, its rewrite, the diskette
-// copy. Reading cuts lines as line_file_text.h says; writing turns each lone line feed
-// into CR LF, as a text-mode stream does.
+// Our stand-in for the framework's text file: read and written line by line (the run
+// list, its rewrite, the diskette copy, the message texts). Reading cuts lines as
+// line_file_text.h says; writing turns each lone line feed into CR LF, as a text-mode
+// stream does.
 #pragma once
 
 #include <windows.h>
@@ -18,10 +19,10 @@ public:
     CLineFile& operator=(const CLineFile&) = delete;
 
     // modeRead: an existing file; modeWrite: created or emptied; modeAppend: created,
-    // or written at its end.
+    // or written at its end. On failure GetLastError() tells why.
     virtual BOOL Open(const std::string& path, OpenMode mode);
     // The next line without its line end, at most 4095 characters. FALSE when the
-    // file is not open or nothing is left.
+    // file is not open, nothing is left, or a read failed (HasReadFailed).
     virtual BOOL ReadLine(std::string& line);
     // Writes the text as it is, with no line end added.
     virtual BOOL WriteLine(const std::string& text);
@@ -36,6 +37,10 @@ public:
     BOOL Flush();
     // Whether every write since Open reached the file.
     BOOL HasWriteFailed() const { return m_writeFailed; }
+    // Whether a read since Open failed: the lines read so far are not the whole file.
+    BOOL HasReadFailed() const { return m_readFailed; }
+    // The system's error code of the failed read or write.
+    DWORD GetFailureCode() const { return m_failureCode; }
 
 private:
     BOOL FillBuffer();
@@ -46,4 +51,6 @@ private:
     std::size_t m_bufferOffset;  // start of the unread bytes in m_buffer
     bool m_atEnd;                // the file has no bytes beyond m_buffer
     bool m_writeFailed;
+    bool m_readFailed;
+    DWORD m_failureCode;
 };

@@ -1,0 +1,41 @@
+// Our stand-in for the application framework's dialog class: a dialog from the program's
+// resources, modal or modeless, whose messages reach its object through one window
+// procedure. Derived dialogs override OnInitDialog, OnMessage and OnDestroy.
+#pragma once
+
+#include <windows.h>
+
+class CDialog
+{
+public:
+    explicit CDialog(UINT templateId);
+    virtual ~CDialog();
+    CDialog(const CDialog&) = delete;
+    CDialog& operator=(const CDialog&) = delete;
+
+    // Runs the dialog until EndDialog; -1 when it could not be shown.
+    INT_PTR DoModal(HWND parent = nullptr);
+    // Opens the dialog and returns at once (modeless); FALSE when it could not be made.
+    BOOL Create(HWND parent = nullptr);
+    // Ends a modal dialog, destroys a modeless one; nothing happens when it is not open.
+    void EndDialog(INT_PTR result);
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    BOOL IsOpen() const { return m_hWnd != nullptr; }
+
+protected:
+    virtual BOOL OnInitDialog() { return TRUE; }
+    // Every message but WM_INITDIALOG; TRUE when handled. A handler whose message
+    // returns a value gives it through SetResult.
+    virtual BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual void OnDestroy() {}
+    BOOL SetResult(LRESULT result);
+
+    HWND m_hWnd;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    UINT m_templateId;
+    bool m_modal;
+};
