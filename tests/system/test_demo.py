@@ -4,7 +4,12 @@ import os
 import subprocess
 import sys
 
-from conftest import REPO
+from conftest import REPO, vpc
+
+
+def rect(text):
+    left, top, right, bottom = (int(n) for n in text.split(","))
+    return {"left": left, "top": top, "right": right, "bottom": bottom}
 
 
 def test_demo_installs_everything_across_a_restart_and_removes_the_engine():
@@ -29,5 +34,12 @@ def test_demo_installs_everything_across_a_restart_and_removes_the_engine():
     screenshot = report.split("Screenshot of the progress window: ")[1].split("\n")[0]
     with open(log, "rb") as f:
         assert f.read().count(b"NUV: Started") == 2
-    with open(screenshot, "rb") as f:
-        assert f.read(8) == b"\x89PNG\r\n\x1a\n"
+    # The picture shows the window a person sees: painted, its text drawn.
+    place = report.split("  window at ")[1].split("\n")[0]
+    window = rect(place.split(" ")[0])
+    text = rect(place.split("its text at ")[1])
+    width, height, rows = vpc.read_png(screenshot)
+    assert (width, height) == (1024, 768)
+    assert window["right"] == 1024 and window["top"] == 0
+    assert vpc.shows_text(rows, text)
+    assert vpc.shows_text(rows, window)

@@ -1,6 +1,7 @@
 """The virtual PC itself: restarts, drives, OS families, windows and screenshots."""
 
 import json
+import os
 import time
 
 import pytest
@@ -57,6 +58,15 @@ def test_files_registry_and_attributes_round_trip(make_pc):
     files = pc.dump(folders=[r"C:\Velk"])["files"]
     assert files[r"C:\Velk\Sub"] & 0x10
     assert files[r"C:\Velk\Sub\data.bin"] & 0x02
+    # A file the PC shares with its template through a hard link is replaced, never
+    # written through: the next PC still gets the template's own.
+    template_copy = os.path.join(vpc.template_path(), "drive_c", "windows", "system32", "msi.dll")
+    with open(template_copy, "rb") as f:
+        before = f.read()
+    pc.put_file(r"C:\windows\system32\msi.dll", b"MZ stand-in")
+    assert pc.read_file(r"C:\windows\system32\msi.dll") == b"MZ stand-in"
+    with open(template_copy, "rb") as f:
+        assert f.read() == before
 
 
 def _probe_until(pc, probe, title, timeout=60):
