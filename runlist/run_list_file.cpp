@@ -1,5 +1,6 @@
 #include "run_list_file.h"
 
+#include "os_family.h"
 #include "pause.h"
 
 #include <windows.h>
@@ -63,16 +64,14 @@ DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& pa
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    if (g_atomicAvailable != 0) {
-        const DWORD error = MoveWithRetries([&] {
+    const bool atomic = g_atomicAvailable < 0 ? GetRunningOSFamily() == OSFamilyNT : g_atomicAvailable != 0;
+    if (atomic) {
+        return MoveWithRetries([&] {
             return MoveFileExA(rewritePath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         });
-        // The 9x family has the function only as a stub that says it is not there.
-        if (error != ERROR_CALL_NOT_IMPLEMENTED || g_atomicAvailable == 1)
-            return error;
     }
-    // No one-step replacement: delete, then rename. Until the rename is done the
-    // rewrite is the list, and RestoreRunList knows it.
+    // The 9x family has MoveFileExA only as a stub: delete, then rename. Until the
+    // rename is done the rewrite is the list, and RestoreRunList knows it.
     const DWORD deleted = MoveWithRetries([&] { return DeleteFileA(path.c_str()); });
     if (deleted != ERROR_SUCCESS)
         return deleted;

@@ -8,11 +8,6 @@
 
 namespace {
 std::vector<unsigned long>* g_pauses = nullptr;
-void RecordPause(unsigned long milliseconds)
-{
-    if (g_pauses)
-        g_pauses->push_back(milliseconds);
-}
 
 std::vector<std::string> g_boxes;
 int RecordBox(HWND, const std::string& text, const std::string&, UINT)
@@ -20,6 +15,12 @@ int RecordBox(HWND, const std::string& text, const std::string&, UINT)
     g_boxes.push_back(text);
     return IDOK;
 }
+}
+
+void RecordPauseForTest(unsigned long milliseconds)
+{
+    if (g_pauses)
+        g_pauses->push_back(milliseconds);
 }
 
 const std::vector<std::string>& GetShownBoxes()
@@ -96,7 +97,7 @@ void EngineTest::SetUp()
     ASSERT_TRUE(CreateDirectoryA("C:\\VELK\\NUV", nullptr));
     SetLocalTimeSource(GetFixedTime);
     g_pauses = &pauseLengths;
-    SetPauseHook(RecordPause);
+    SetPauseHook(RecordPauseForTest);
     SetAtomicReplaceAvailable(-1);
     g_boxes.clear();
     SetMessageBoxHook(RecordBox);

@@ -34,6 +34,9 @@ protected:
 // The texts of the message boxes shown since the test began (none is shown for real).
 const std::vector<std::string>& GetShownBoxes();
 
+// The pause the tests put in place of the real one: it records the length asked for.
+void RecordPauseForTest(unsigned long milliseconds);
+
 class EngineTest : public ::testing::Test
 {
 protected:

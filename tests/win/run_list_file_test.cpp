@@ -264,8 +264,15 @@ TEST_F(RunListTest, AStaleRewriteBesideTheListIsIgnoredAndReplaced)
 TEST_F(RunListTest, ARewriteHeldByAnotherProgramNeverCostsTheList)
 {
     const std::string original = "# head\r\nOSTREL.DLL,A.EXE\r\nOSTREL.DLL,B.EXE\r\n";
-    // Released: never, or during the retries.
-    for (bool releasedInTime : {false, true}) {
+    const std::string updated = "# head\r\nOSTREL.DLL, A.EXE, , , , START 18:25:04\r\nOSTREL.DLL,B.EXE\r\n";
+    struct Case {
+        bool oneStep;         // MoveFileExA, or the 9x family's delete and rename
+        bool releasedInTime;  // the holder lets go during the retries
+    } cases[] = {{true, false}, {true, true}, {false, false}, {false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.oneStep ? "one step" : "delete and rename") +
+                     (c.releasedInTime ? ", released" : ", held"));
+        SetAtomicReplaceAvailable(c.oneStep ? 1 : 0);
         WriteWholeFile(kRunList, original);
         CTestApp fresh;
         CControlManager& manager = fresh.GetControlManager();
@@ -275,21 +282,29 @@ TEST_F(RunListTest, ARewriteHeldByAnotherProgramNeverCostsTheList)
         CHolder holder(kRewrite);
         ASSERT_TRUE(holder.IsHolding());
         pauseLengths.clear();
-        g_releaseAtPause = releasedInTime ? &holder : nullptr;
-        if (releasedInTime)
-            SetPauseHook(ReleaseHolder);
-        const BOOL updated = manager.UpdateEntry(*entry);
+        g_releaseAtPause = c.releasedInTime ? &holder : nullptr;
+        SetPauseHook(c.releasedInTime ? ReleaseHolder : RecordPauseForTest);
+        const BOOL done = manager.UpdateEntry(*entry);
         g_releaseAtPause = nullptr;
-        if (releasedInTime) {
-            EXPECT_TRUE(updated);
-            EXPECT_EQ(ReadWholeFile(kRunList),
-                      "# head\r\nOSTREL.DLL, A.EXE, , , , START 18:25:04\r\nOSTREL.DLL,B.EXE\r\n");
-        } else {
-            EXPECT_FALSE(updated);
+        if (c.releasedInTime) {
+            EXPECT_TRUE(done);
+            EXPECT_EQ(ReadWholeFile(kRunList), updated);
+            EXPECT_FALSE(FileExists(kRewrite));
+            continue;
+        }
+        EXPECT_FALSE(done);
+        EXPECT_EQ(pauseLengths, (std::vector<unsigned long>{250, 250, 250, 250}));
+        EXPECT_EQ(manager.GetRunListFailure(),
+                  "C:\\VELK\\~RUN.NUV could not take the place of C:\\VELK\\RUN.NUV (Error Number: 32)");
+        if (c.oneStep) {
             EXPECT_EQ(ReadWholeFile(kRunList), original);
-            EXPECT_EQ(pauseLengths, (std::vector<unsigned long>{250, 250, 250, 250}));
-            EXPECT_EQ(manager.GetRunListFailure(),
-                      "C:\\VELK\\~RUN.NUV could not take the place of C:\\VELK\\RUN.NUV (Error Number: 32)");
+        } else {
+            // Deleted first: the whole rewrite is the list until it can take its place.
+            EXPECT_FALSE(FileExists(kRunList));
+            EXPECT_EQ(ReadWholeFile(kRewrite), updated);
+            holder.Release();
+            EXPECT_EQ(manager.CountEntries(), 3);
+            EXPECT_EQ(ReadWholeFile(kRunList), updated);
         }
         holder.Release();
         DeleteFileA(kRewrite);
