@@ -289,8 +289,7 @@ CRunEntry* CControlManager::GetEntry()
     if (state != RunListState::Present)
         return nullptr;
     if (!OpenSharedLineFile(*this, kRunListPath, modeRead)) {
-        m_runListFailure = std::string(kRunListPath) + " could not be opened (Error Number: " +
-                           std::to_string(static_cast<unsigned long>(GetLastError())) + ")";
+        m_runListFailure = DescribeOpenFailure(kRunListPath, GetLastError());
         return nullptr;
     }
     std::string line;
@@ -308,8 +307,7 @@ CRunEntry* CControlManager::GetEntry()
     }
     // A read that failed is not the end of the list.
     if (!found && (HasReadFailed() || !IsEOF()))
-        m_runListFailure = std::string(kRunListPath) + " could not be read to its end (Error Number: " +
-                           std::to_string(static_cast<unsigned long>(GetFailureCode())) + ")";
+        m_runListFailure = DescribeReadFailure(kRunListPath, GetFailureCode());
     Close();
     return found ? new CRunEntry(m_position, TrimWhiteSpace(line)) : nullptr;
 }

@@ -80,6 +80,16 @@ DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& pa
 
 } // namespace
 
+std::string DescribeOpenFailure(const std::string& path, DWORD error)
+{
+    return WithErrorNumber(path + kOpenFailed, error);
+}
+
+std::string DescribeReadFailure(const std::string& path, DWORD error)
+{
+    return WithErrorNumber(path + kReadFailed, error);
+}
+
 void SetAtomicReplaceAvailable(int available)
 {
     g_atomicAvailable = available;
@@ -119,12 +129,12 @@ std::string RewriteLineFile(CLineFile& reader, const std::string& path, const st
     // The file first: while it is open here nobody can take it away, and a missing file
     // leaves its rewrite, perhaps the only copy, untouched.
     if (!OpenSharedLineFile(reader, path, CLineFile::modeRead))
-        return WithErrorNumber(path + kOpenFailed, GetLastError());
+        return DescribeOpenFailure(path, GetLastError());
     CLineFile rewrite;
     if (!OpenSharedLineFile(rewrite, rewritePath, CLineFile::modeWrite)) {
         const DWORD error = GetLastError();
         reader.Close();
-        return WithErrorNumber(rewritePath + kOpenFailed, error);
+        return DescribeOpenFailure(rewritePath, error);
     }
     std::string failure;
     std::string line;
@@ -135,7 +145,7 @@ std::string RewriteLineFile(CLineFile& reader, const std::string& path, const st
     }
     // A read error is not the end of the file: a rewrite of part of it must not replace it.
     if (failure.empty() && (reader.HasReadFailed() || !reader.IsEOF()))
-        failure = WithErrorNumber(path + kReadFailed, reader.GetFailureCode());
+        failure = DescribeReadFailure(path, reader.GetFailureCode());
     reader.Close();
     // The rewrite must be on the disk before it can take the file's place.
     if (failure.empty() && !rewrite.Flush())

@@ -40,5 +40,9 @@ typedef std::function<std::string(int number, const std::string& line)> LineEdit
 std::string RewriteLineFile(CLineFile& reader, const std::string& path, const std::string& rewritePath,
                             const LineEdit& edit);
 
+// Failure texts: "PATH could not be opened (Error Number: N)", "... read to its end ...".
+std::string DescribeOpenFailure(const std::string& path, DWORD error);
+std::string DescribeReadFailure(const std::string& path, DWORD error);
+
 // Test seam: whether the one-step replacement may be used (-1: where the system has it).
 void SetAtomicReplaceAvailable(int available);
