@@ -59,9 +59,6 @@ const char kStampNotRecorded[] = "Unable to record the %s stamp in the run list:
 const char kRunListUnreadable[] = "Unable to read the run list: ";
 const char kLineTooLong[] = "the line with its stamps would be longer than 4095 characters";
 
-const char kStart[] = "START";
-const char kStop[] = "STOP";
-const char kClean[] = "CLEAN";
 
 } // namespace
 
@@ -81,12 +78,23 @@ void CControlManager::Report(const char* format, const CRunEntry& entry)
     app->SetErrorFlag();
 }
 
-BOOL CControlManager::RecordStamp(const CRunEntry& entry, const char* stampName)
+BOOL CControlManager::RecordStamp(CRunEntry& entry, Stamp stamp)
 {
+    const LocalTimeValues now = GetLocalTimeValues();
+    const char* name = "START";
+    if (stamp == Stamp::Start) {
+        entry.SetStartTime(now);
+    } else if (stamp == Stamp::Stop) {
+        entry.SetStopTime(now);
+        name = "STOP";
+    } else {
+        entry.SetCleanTime(now);
+        name = "CLEAN";
+    }
     if (UpdateEntry(entry))
         return TRUE;
     CNUVApp* app = GetNUVApp();
-    app->WriteErrMsg(FormatMessageText(kStampNotRecorded, stampName) + m_runListFailure + "\r\n\t'" +
+    app->WriteErrMsg(FormatMessageText(kStampNotRecorded, name) + m_runListFailure + "\r\n\t'" +
                      entry.FormatLine() + "'");
     app->SetErrorFlag();
     return FALSE;
@@ -127,8 +135,7 @@ void CControlManager::InstallApplications()
 
         if (entry->GetStartTime().empty()) {
             app->Log("\tSetting start time");
-            entry->SetStartTime(GetLocalTimeValues());
-            if (!RecordStamp(*entry, kStart)) {
+            if (!RecordStamp(*entry, Stamp::Start)) {
                 // Not begun: nothing is installed that the run list does not know of.
                 delete entry;
                 entry = nullptr;
@@ -165,8 +172,7 @@ void CControlManager::InstallApplications()
                 }
                 if (ok) {
                     app->Log("\tInstallations successful.  Entering stop time.");
-                    entry->SetStopTime(GetLocalTimeValues());
-                    recorded = RecordStamp(*entry, kStop);
+                    recorded = RecordStamp(*entry, Stamp::Stop);
                 } else {
                     app->Log("\tInstallations failed.  Setting error flag.");
                     Report(kInstallationFailed, *entry);
@@ -179,14 +185,12 @@ void CControlManager::InstallApplications()
                     app->Log(cleanupSwitch
                                  ? "\tDevelopment mode disabled source cleanup.  Entering clean time as placeholder."
                                  : "\tNo clean directory.  Entering clean time as placeholder.");
-                    entry->SetCleanTime(GetLocalTimeValues());
-                    recorded = RecordStamp(*entry, kClean);
+                    recorded = RecordStamp(*entry, Stamp::Clean);
                 } else {
                     std::vector<char> directory = MakeWritableCopy(entry->GetCleanDirectory());
                     if (wrapper->CleanupInstallationFiles(directory.data())) {
                         app->Log("\tCleanupInstallationFiles(...) complete.  Entering clean time.");
-                        entry->SetCleanTime(GetLocalTimeValues());
-                        recorded = RecordStamp(*entry, kClean);
+                        recorded = RecordStamp(*entry, Stamp::Clean);
                     } else {
                         app->Log("\tCleanupInstallationFiles(...) failed.  Setting error flag.");
                         Report(kCleanupFailed, *entry);

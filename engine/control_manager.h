@@ -40,8 +40,10 @@ public:
 private:
     // GetEntry, with a list that cannot be read reported as a failure of the run.
     CRunEntry* GetNextEntry();
-    // Writes the entry's new stamp; reports it as a failure of the run when it cannot.
-    BOOL RecordStamp(const CRunEntry& entry, const char* stampName);
+    enum class Stamp { Start, Stop, Clean };
+    // Sets the stamp to now and writes it; a stamp that cannot be written is reported
+    // as a failure of the run.
+    BOOL RecordStamp(CRunEntry& entry, Stamp stamp);
     void Report(const char* format, const CRunEntry& entry);
     void SendProgress(UINT message, LPARAM lParam);
 

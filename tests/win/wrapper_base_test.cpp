@@ -4,6 +4,7 @@
 #include "engine_test_support.h"
 #include "pause.h"
 #include "task_runner.h"
+#include "text.h"
 
 #include <cstdio>
 #include <algorithm>
@@ -15,11 +16,6 @@ const char kErr[] = "c:\\velk\\nuv.err";
 std::string TaskPath()
 {
     return ToWindowsPath(VELK_TEST_TASK);
-}
-
-std::vector<char> Text(const std::string& text)
-{
-    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
 std::vector<DWORD> g_waits;
@@ -60,12 +56,12 @@ protected:
     }
     BOOL Install(const std::string& command, int timeout)
     {
-        std::vector<char> text = Text(command);
+        std::vector<char> text = MakeWritableCopy(command);
         return wrapper.InstallApplication(text.data(), timeout);
     }
     BOOL Clean(const std::string& directory)
     {
-        std::vector<char> text = Text(directory);
+        std::vector<char> text = MakeWritableCopy(directory);
         return wrapper.CleanupInstallationFiles(text.data());
     }
     CCommandWrapper wrapper;
@@ -196,8 +192,8 @@ TEST_F(WrapperBaseTest, AFileHeldOpenIsRetriedTwiceReportedByNameAndTheRestIsDel
 TEST_F(WrapperBaseTest, EachErrorMessageAppendsExactlyOneLine)
 {
     WriteWholeFile(kErr, "earlier\r\n");
-    std::vector<char> first = Text("first");
-    std::vector<char> second = Text("second");
+    std::vector<char> first = MakeWritableCopy("first");
+    std::vector<char> second = MakeWritableCopy("second");
     wrapper.WriteErrorMessage(first.data());
     wrapper.WriteErrorMessage(second.data());
     EXPECT_EQ(ReadWholeFile(kErr), "earlier\r\nfirst\r\nsecond\r\n");
