@@ -273,8 +273,7 @@ DWORD WINAPI CNUVDlg::SystemRestoreThread(LPVOID parameter)
 DWORD CNUVDlg::RunWorker()
 {
     CNUVApp* app = GetNUVApp();
-    // The window handle is read once: the dialog object outlives the worker, the
-    // handle is only posted to at the end.
+    // Read at the start, while the window surely exists: the last message goes to it.
     HWND window = m_hWnd;
     StartTimer(IDT_TOPMOST, kTopmostPeriodMs);
     StartTimer(IDT_DOTS, kDotsPeriodMs);
