@@ -50,5 +50,6 @@ private:
     BOOL m_detailedLogging;
     volatile BOOL m_waiting;
     HANDLE m_stepSemaphore;
-    HWND m_dialog;
+    // Written by the dialog's thread, read by the worker around its wait.
+    HWND volatile m_dialog;
 };

@@ -1,6 +1,7 @@
 #include "nuv_dlg.h"
 
 #include "control_manager.h"
+#include "dev_mode_dlg.h"
 #include "engine_paths.h"
 #include "line_file.h"
 #include "message_box.h"
@@ -26,7 +27,7 @@ HHOOK g_keyboardHook = nullptr;
 } // namespace
 
 CNUVDlg::CNUVDlg()
-    : CDialog(IDD_NUV_DIALOG), m_waitCursor(TRUE), m_devModeWindow(nullptr),
+    : CDialog(IDD_NUV_DIALOG), m_waitCursor(TRUE), m_devModeDlg(nullptr),
       m_icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_NUV)))
 {
 }
@@ -86,7 +87,9 @@ BOOL CNUVDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         OnTimer(wParam);
         return TRUE;
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == IDM_DEVMODE) {
+        // Our own item, not one of the system's commands: its id comes whole, low bits
+        // included (masking them would turn 1130 into 1120).
+        if (wParam == IDM_DEVMODE) {
             OpenDevModeWindow();
             return TRUE;
         }
@@ -105,8 +108,8 @@ BOOL CNUVDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return FALSE;
     case WM_CLOSE:
-        if (m_devModeWindow)
-            SendMessageA(m_devModeWindow, WM_CLOSE, 0, 0);
+        if (m_devModeDlg)
+            SendMessageA(m_devModeDlg->GetSafeHwnd(), WM_CLOSE, 0, 0);
         EndDialog(IDCANCEL);
         return TRUE;
     case WM_QUERYDRAGICON:
@@ -216,9 +219,15 @@ void CNUVDlg::OnTimer(UINT_PTR timer)
 
 void CNUVDlg::OpenDevModeWindow()
 {
-    // The Development Mode window itself comes with its own dialog; until then the
-    // command only stops the wait cursor, as opening it would.
-    GetNUVApp()->GetDevMode();
+    if (!m_devModeDlg) {
+        // Development mode is active from here on, for the rest of the run.
+        GetNUVApp()->GetDevMode();
+        m_devModeDlg = new CDevModeDlg(&m_devModeDlg);
+        if (!m_devModeDlg->Create(m_hWnd)) {
+            delete m_devModeDlg;
+            m_devModeDlg = nullptr;
+        }
+    }
     m_waitCursor = FALSE;
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
 }

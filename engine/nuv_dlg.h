@@ -25,6 +25,8 @@ const UINT_PTR IDT_DOTS = 1001;
 const UINT_PTR IDT_RESTART = 1002;
 const UINT_PTR IDT_TOPMOST = 1003;
 
+class CDevModeDlg;
+
 class CNUVDlg : public CDialog, private CRestartCountdown
 {
 public:
@@ -57,7 +59,7 @@ private:
     void ShowCountdown(UINT periodMs) override;
 
     BOOL m_waitCursor;
-    HWND m_devModeWindow;
+    CDevModeDlg* m_devModeDlg;  // the open Development Mode window, or nullptr
     MessageTexts m_texts;
     std::string m_progressText;
     std::string m_dotsText;

@@ -4,6 +4,7 @@
 #define IDD_NUV_DIALOG 102
 #define IDI_NUV 128
 #define IDD_RESTART_DIALOG 134
+#define IDD_DEVMODE 136
 
 #define IDC_PROGRESS_BAR 1000
 #define IDC_PROGRESS_TEXT 1001
@@ -14,6 +15,18 @@
 // System-menu command that opens the Development Mode window.
 #define IDM_DEVMODE 1130
 
-// Development Mode dialog buttons, enabled while the walk waits at a step.
-#define IDC_DEVMODE_STEP 1101
-#define IDC_DEVMODE_RUN 1102
+// The Development Mode dialog.
+#define IDC_DEVMODE_STEP 1013
+#define IDC_DEVMODE_RUN 1014
+#define IDC_DEVMODE_PAUSE 1015
+#define IDC_DEVMODE_RUNNUV 1016
+#define IDC_DEVMODE_CONTINUE 1017
+#define IDC_DEVMODE_NUVLOG 1018
+#define IDC_DEVMODE_APPCLEANUP 1019
+#define IDC_DEVMODE_ENGINECLEANUP 1020
+#define IDC_DEVMODE_LOGGING_ON 1021
+#define IDC_DEVMODE_LOGGING_OFF 1022
+#define IDC_DEVMODE_ACTIONS 1023
+#define IDC_DEVMODE_LOGGING 1024
+#define IDC_DEVMODE_NOTEPAD 1025
+#define IDC_DEVMODE_SKIPREBOOTS 1026

@@ -66,6 +66,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, DWLP_USER, 0);
         self->m_hWnd = nullptr;
+        self->PostNcDestroy();
         return FALSE;
     }
     return self->OnMessage(message, wParam, lParam);

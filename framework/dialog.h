@@ -29,6 +29,8 @@ protected:
     // returns a value gives it through SetResult.
     virtual BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     virtual void OnDestroy() {}
+    // After the window is gone: a modeless dialog that owns itself deletes itself here.
+    virtual void PostNcDestroy() {}
     BOOL SetResult(LRESULT result);
 
     HWND m_hWnd;
