@@ -289,27 +289,3 @@ TEST_F(DevModeTest, DetailedLoggingSwitchesTheApplicationsLogging)
     settings->SetDetailedLogging(FALSE);
     EXPECT_FALSE(app.IsLoggingEnabled());
 }
-
-TEST_F(DevModeTest, WaitForStepConsumesAStaleReleaseAndWaitsForTheNext)
-{
-    CTestApp app;
-    CDevMode settings;
-    settings.ReleaseStep();  // pending already (initial count): no effect
-    struct Waiter {
-        static DWORD WINAPI Run(LPVOID parameter)
-        {
-            static_cast<CDevMode*>(parameter)->WaitForStep();
-            return 0;
-        }
-    };
-    HANDLE worker = CreateThread(nullptr, 0, Waiter::Run, &settings, 0, nullptr);
-    ASSERT_NE(worker, nullptr);
-    while (!settings.IsWaitingForStep())
-        Sleep(1);
-    // Waiting now, past the stale release: only a new release lets it go.
-    EXPECT_EQ(WaitForSingleObject(worker, 100), DWORD(WAIT_TIMEOUT));
-    settings.ReleaseStep();
-    EXPECT_EQ(WaitForSingleObject(worker, 10000), DWORD(WAIT_OBJECT_0));
-    EXPECT_FALSE(settings.IsWaitingForStep());
-    CloseHandle(worker);
-}

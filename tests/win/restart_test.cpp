@@ -46,31 +46,40 @@ TEST_F(RestartTest, NoRestartIsRequestedWithoutAReason)
     EXPECT_EQ(app.exitWindowsCalls, 0);
 }
 
-TEST_F(RestartTest, AnIntermediateRestartInDevelopmentModeSavesTheSettingsFirst)
+TEST_F(RestartTest, DevelopmentModeSavesItsSettingsOnlyBeforeAnIntermediateRestart)
 {
-    WriteWholeFile("c:\\velk\\nuv\\devMode.bin", std::string(20, '\0'));
-    struct App : CRestartRecordingApp {
-    protected:
-        void RunProgressDialog() override
-        {
-            GetDevMode()->SetStepMode(TRUE);
-            SetSystemShutdown(TRUE, FALSE);
-        }
-    } app;
-    app.InitInstance(0, nullptr);
-    EXPECT_EQ(app.exitWindowsCalls, 1);
-    EXPECT_EQ(ReadWholeFile("c:\\velk\\nuv\\devMode.bin"), std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1\0\0\0", 20));
-}
+    const std::string zeros(20, '\0');
+    struct Row {
+        const char* name;
+        BOOL skipReboots, final;
+        int restarts;
+        bool saved;
+    } rows[] = {
+        {"intermediate", FALSE, FALSE, 1, true},
+        {"final", FALSE, TRUE, 1, false},
+        {"skip reboots", TRUE, FALSE, 0, false},
+    };
+    for (const Row& row : rows) {
+        WriteWholeFile("c:\\velk\\nuv\\devMode.bin", zeros);
+        struct App : CRestartRecordingApp {
+            BOOL skip = FALSE, final = FALSE;
 
-TEST_F(RestartTest, TheSkipRebootsSwitchKeepsTheMachineUp)
-{
-    WriteWholeFile("c:\\velk\\nuv\\devMode.bin", std::string("\0\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\0\0\0", 20));
-    struct App : CRestartRecordingApp {
-    protected:
-        void RunProgressDialog() override { SetSystemShutdown(TRUE, TRUE); }
-    } app;
-    app.InitInstance(0, nullptr);
-    EXPECT_EQ(app.exitWindowsCalls, 0);
+        protected:
+            void RunProgressDialog() override
+            {
+                GetDevMode()->SetStepMode(TRUE);
+                GetDevMode()->SetSkipReboots(skip);
+                SetSystemShutdown(TRUE, final);
+            }
+        } app;
+        app.skip = row.skipReboots;
+        app.final = row.final;
+        app.InitInstance(0, nullptr);
+        EXPECT_EQ(app.exitWindowsCalls, row.restarts) << row.name;
+        // Saved: development mode and the paused walk come back after the restart.
+        const std::string expected = row.saved ? std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1\0\0\0", 20) : zeros;
+        EXPECT_EQ(ReadWholeFile("c:\\velk\\nuv\\devMode.bin"), expected) << row.name;
+    }
 }
 
 TEST_F(RestartTest, TheFactorySetsAutomaticLogonBeforeTheRestart)
