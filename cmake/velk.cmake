@@ -63,3 +63,33 @@ function(velk_gtest target)
     EXTRA_ARGS --gtest_color=no
     PROPERTIES TIMEOUT 300 RUN_SERIAL ${serial})
 endfunction()
+
+# The command of an outside tool that builds packages (makensis, wixl), in var. Without
+# the tool, the command fails and says what to install: only the package targets need it.
+function(velk_find_tool var program)
+  find_program(${var}_PATH ${program})
+  if(${var}_PATH)
+    set(${var} ${${var}_PATH} PARENT_SCOPE)
+  else()
+    set(${var} ${CMAKE_COMMAND} -DVELK_TOOL=${program} -P ${CMAKE_SOURCE_DIR}/cmake/missing_tool.cmake PARENT_SCOPE)
+  endif()
+endfunction()
+
+# A Windows Installer package built with wixl from a WiX source in folder, with
+# -D NAME=VALUE defines; the source's files are taken from folder.
+function(velk_add_msi output folder source)
+  velk_find_tool(WIXL wixl)
+  set(defines "")
+  foreach(define IN LISTS ARGN)
+    list(APPEND defines -D "${define}")
+  endforeach()
+  get_filename_component(output_dir ${output} DIRECTORY)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
+    COMMAND ${WIXL} ${defines} -o ${output} ${folder}/${source}
+    DEPENDS ${folder}/${source} ${folder}/readme.txt
+    WORKING_DIRECTORY ${folder}
+    COMMENT "Building ${output} with wixl"
+    VERBATIM)
+endfunction()
