@@ -19,8 +19,10 @@ def test_demo_installs_everything_across_a_restart_and_removes_the_engine():
                             text=True, timeout=900)
     report = result.stdout
     assert result.returncode == 0, report
-    assert report.count("START ") == 3 and report.count("STOP ") == 3 and report.count("CLEAN ") == 3, report
+    assert report.count("START ") == 4 and report.count("STOP ") == 4 and report.count("CLEAN ") == 4, report
     assert "clean-up folder C:\\VELK\\APPS\\NOTES: gone" in report
+    assert "clean-up folder C:\\VELK\\APPS\\TOOLS: gone" in report
+    assert "file     C:\\Program Files\\Velk Tools\\readme.txt" in report
     assert "Restarts: 2 (boots: 3)" in report
     assert "Errors: none" in report
     assert "file     C:\\Program Files\\Velk Notes\\readme.txt" in report
