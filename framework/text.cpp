@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <climits>
 #include <string>
 
 #ifdef _WIN32
@@ -56,6 +57,36 @@ std::string FormatMessageText(const std::string& format, const std::string& text
     if (at != std::string::npos)
         withNumber.replace(at, 2, std::to_string(number));
     return FormatMessageText(withNumber, text);
+}
+
+namespace {
+bool IsLeadingWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+} // namespace
+
+int ReadDecimalInteger(const std::string& text)
+{
+    std::string::size_type position = 0;
+    while (position < text.size() && IsLeadingWhiteSpace(text[position]))
+        ++position;
+    bool isNegative = false;
+    if (position < text.size() && (text[position] == '+' || text[position] == '-')) {
+        isNegative = text[position] == '-';
+        ++position;
+    }
+    const long long limit = isNegative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    long long value = 0;
+    for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position) {
+        value = value * 10 + (text[position] - '0');
+        if (value >= limit) {
+            value = limit;
+            break;
+        }
+    }
+    return static_cast<int>(isNegative ? -value : value);
 }
 
 std::vector<char> MakeWritableCopy(const std::string& text)

@@ -19,6 +19,11 @@ std::string TrimWhiteSpace(const std::string& text);
 std::string FormatMessageText(const std::string& format, const std::string& text);
 std::string FormatMessageText(const std::string& format, const std::string& text, long number);
 
+// The text read as a decimal number, as atoi reads it (leading white space, a sign,
+// digits up to the first other character; no number gives 0), but a value beyond int's
+// range gives INT_MAX or INT_MIN rather than undefined behaviour.
+int ReadDecimalInteger(const std::string& text);
+
 // A zero-terminated copy of the text that the receiver may change: strings cross to the
 // wrapper plug-ins and to CreateProcessA this way.
 std::vector<char> MakeWritableCopy(const std::string& text);

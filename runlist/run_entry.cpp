@@ -26,35 +26,6 @@ enum FieldIndex
     kStopField,
     kCleanField
 };
-
-bool IsLeadingWhiteSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Like atoi, but a value beyond int's range gives INT_MAX or INT_MIN rather than
-// undefined behaviour.
-int ReadDecimalInteger(const std::string& text)
-{
-    std::string::size_type position = 0;
-    while (position < text.size() && IsLeadingWhiteSpace(text[position]))
-        ++position;
-    bool isNegative = false;
-    if (position < text.size() && (text[position] == '+' || text[position] == '-')) {
-        isNegative = text[position] == '-';
-        ++position;
-    }
-    const long long limit = isNegative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-    long long value = 0;
-    for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position) {
-        value = value * 10 + (text[position] - '0');
-        if (value >= limit) {
-            value = limit;
-            break;
-        }
-    }
-    return static_cast<int>(isNegative ? -value : value);
-}
 }
 
 CRunEntry::CRunEntry(int lineNumber, const std::string& lineText)

@@ -1,0 +1,15 @@
+// An InstallShield set-up command made unattended: " /SMS" and " /S" appended unless
+// equal options are there, and the log file the set-up writes its result into.
+#pragma once
+
+#include <string>
+
+struct InstallShieldCommand
+{
+    std::string command;  // as it is run
+    std::string logPath;  // from an "F2" option, else "setup.log" beside the set-up program
+};
+
+// Options are the pieces after each "/" or "-", up to the next one, less trailing white
+// space; "SMS", "S" and "F2..." are recognised ignoring letter case.
+InstallShieldCommand PrepareInstallShieldCommand(const std::string& given);
