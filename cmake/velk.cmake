@@ -93,3 +93,12 @@ function(velk_add_msi output folder source)
     COMMENT "Building ${output} with wixl"
     VERBATIM)
 endfunction()
+
+# A shipped windowed program: its entry point around the static library that holds it.
+function(velk_shipped_program target file_name description lib)
+  add_executable(${target} WIN32 ${ARGN})
+  target_link_libraries(${target} PRIVATE ${lib})
+  velk_target_defaults(${target})
+  velk_version_resource(${target} "${file_name}" "${description}")
+  velk_ship(${target})
+endfunction()

@@ -354,9 +354,9 @@ BOOL CControlManager::UpdateEntry(const CRunEntry& entry)
         return FALSE;
     }
     const int lineNumber = entry.GetLineNumber();
-    m_runListFailure = RewriteLineFile(*this, kRunListPath, kRunListRewritePath,
-                                       [&](int number, const std::string& line) {
-                                           return number == lineNumber ? replacement : line;
-                                       });
+    // Every line gets a line end, a last line that had none too.
+    m_runListFailure = RewriteRunList(*this, [&](int number, const std::string& line, bool) {
+        return (number == lineNumber ? replacement : line) + "\n";
+    });
     return m_runListFailure.empty() ? TRUE : FALSE;
 }

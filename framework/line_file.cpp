@@ -3,14 +3,12 @@
 #include "line_file_text.h"
 
 namespace {
-// Enough for one whole line and its line end: the most ReadNextLine looks ahead.
-const std::size_t kLookAhead = kMaxLineLength + 2;
 const DWORD kChunk = 8192;
 }
 
-CLineFile::CLineFile()
-    : m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false),
-      m_readFailed(false), m_failureCode(0)
+CLineFile::CLineFile(std::size_t maxLineLength)
+    : m_maxLineLength(maxLineLength == 0 ? 1 : maxLineLength), m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false),
+      m_readFailed(false), m_hadLineEnd(false), m_failureCode(0)
 {
 }
 
@@ -60,7 +58,8 @@ BOOL CLineFile::FillBuffer()
         m_bufferOffset = 0;
     }
     char chunk[kChunk];
-    while (!m_atEnd && m_buffer.size() < kLookAhead) {
+    // Enough for one whole line and its line end: the most ReadNextLine looks ahead.
+    while (!m_atEnd && m_buffer.size() < m_maxLineLength + 2) {
         DWORD got = 0;
         if (!ReadFile(m_file, chunk, kChunk, &got, nullptr)) {
             // Not the end of the file: nothing more can be read, and callers must know.
@@ -81,12 +80,17 @@ BOOL CLineFile::ReadLine(std::string& line)
     line.clear();
     if (!IsOpen() || m_mode != modeRead)
         return FALSE;
-    if (m_buffer.size() - m_bufferOffset < kLookAhead)
+    m_hadLineEnd = false;
+    if (m_buffer.size() - m_bufferOffset < m_maxLineLength + 2)
         FillBuffer();
     // After a failed read the bytes buffered may end inside a line: none is returned.
     if (m_readFailed)
         return FALSE;
-    return ReadNextLine(m_buffer, m_bufferOffset, line) ? TRUE : FALSE;
+    const std::size_t start = m_bufferOffset;
+    if (!ReadNextLine(m_buffer, m_bufferOffset, line, m_maxLineLength))
+        return FALSE;
+    m_hadLineEnd = m_bufferOffset - start > line.size();
+    return TRUE;
 }
 
 BOOL CLineFile::WriteLine(const std::string& text)

@@ -4,6 +4,8 @@
 // stream does.
 #pragma once
 
+#include "line_file_text.h"
+
 #include <windows.h>
 
 #include <string>
@@ -13,7 +15,9 @@ class CLineFile
 public:
     enum OpenMode { modeRead, modeWrite, modeAppend };
 
-    CLineFile();
+    // Lines are read in pieces of at most maxLineLength characters (the engine's 4095,
+    // the utilities' 1023); each piece is a line of its own.
+    explicit CLineFile(std::size_t maxLineLength = kMaxLineLength);
     virtual ~CLineFile();
     CLineFile(const CLineFile&) = delete;
     CLineFile& operator=(const CLineFile&) = delete;
@@ -21,9 +25,12 @@ public:
     // modeRead: an existing file; modeWrite: created or emptied; modeAppend: created,
     // or written at its end. On failure GetLastError() tells why.
     virtual BOOL Open(const std::string& path, OpenMode mode);
-    // The next line without its line end, at most 4095 characters. FALSE when the
+    // The next line without its line end, at most the piece length. FALSE when the
     // file is not open, nothing is left, or a read failed (HasReadFailed).
     virtual BOOL ReadLine(std::string& line);
+    // Whether a line end followed the line read last (a piece of a longer line, and a
+    // last line without a line end, have none).
+    BOOL HadLineEnd() const { return m_hadLineEnd; }
     // Writes the text as it is, with no line end added.
     virtual BOOL WriteLine(const std::string& text);
     virtual BOOL SeekToBegin();
@@ -45,6 +52,7 @@ public:
 private:
     BOOL FillBuffer();
 
+    std::size_t m_maxLineLength;
     HANDLE m_file;
     OpenMode m_mode;
     std::string m_buffer;        // bytes read ahead and not yet returned
@@ -52,5 +60,6 @@ private:
     bool m_atEnd;                // the file has no bytes beyond m_buffer
     bool m_writeFailed;
     bool m_readFailed;
+    bool m_hadLineEnd;
     DWORD m_failureCode;
 };

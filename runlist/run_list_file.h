@@ -1,12 +1,9 @@
-// The run list on disk and its safe rewrite. A rewrite goes to a file beside the list,
-// is read back from nowhere but the disk, and takes the list's place only when it is
-// complete and flushed, in one step where the system can: a crash, a power cut or
-// another program holding a file at any instant leaves one whole list on disk.
+// The run list on disk: its paths, its safe rewrite (framework/file_rewrite.h) and the
+// recovery of a rewrite that an interrupted replacement left beside a missing list.
 #pragma once
 
-#include "line_file.h"
+#include "file_rewrite.h"
 
-#include <functional>
 #include <string>
 
 extern const char kRunListPath[];
@@ -25,24 +22,7 @@ enum class RunListState
 // Stuck, failure says why and nothing may write either file.
 RunListState RestoreRunList(std::string& failure);
 
-// Opens a file, trying again for about a second while another program holds it.
-BOOL OpenSharedLineFile(CLineFile& file, const std::string& path, CLineFile::OpenMode mode);
-
-// Gives the line to write in place of line number (1-based) of the file.
-typedef std::function<std::string(int number, const std::string& line)> LineEdit;
-
-// Rewrites the file at path through rewritePath: every line as edit gives it, with CR LF,
-// read through reader (which must be closed). The file must exist: a missing one is
-// never replaced, so a rewrite that is the only copy is never emptied. Returns an empty
-// text when the rewrite has taken the file's place, otherwise why not; the file is then
-// as it was, or, where the system cannot replace in one step, missing beside its
-// complete rewrite, which RestoreRunList puts back.
-std::string RewriteLineFile(CLineFile& reader, const std::string& path, const std::string& rewritePath,
-                            const LineEdit& edit);
-
-// Failure texts: "PATH could not be opened (Error Number: N)", "... read to its end ...".
-std::string DescribeOpenFailure(const std::string& path, DWORD error);
-std::string DescribeReadFailure(const std::string& path, DWORD error);
-
-// Test seam: whether the one-step replacement may be used (-1: where the system has it).
-void SetAtomicReplaceAvailable(int available);
+// Rewrites the run list through "~RUN.NUV", every line as edit gives it, read through
+// reader. Empty when the rewrite is the run list now; otherwise why not, with the list as
+// it was, or (9x family) missing beside its whole rewrite, which RestoreRunList puts back.
+std::string RewriteRunList(CLineFile& reader, const LineEdit& edit);

@@ -1,0 +1,162 @@
+#include "file_rewrite.h"
+
+#include "os_family.h"
+#include "pause.h"
+
+namespace {
+
+// Scanners and indexers hold a file for a moment: a few tries over about a second.
+const int kTries = 5;
+const unsigned long kRetryPauseMs = 250;
+
+const char kOpenFailed[] = " could not be opened";
+const char kWriteFailed[] = " could not be written";
+const char kReadFailed[] = " could not be read to its end";
+const char kPlaceFailed[] = " could not take the place of ";
+
+int g_atomicAvailable = -1;
+
+bool IsHeldByAnotherProgram(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Replacing a file another program has open is refused as a sharing violation or, on
+// some systems, as access denied.
+bool IsRenameHeldUp(DWORD error)
+{
+    return IsHeldByAnotherProgram(error) || error == ERROR_ACCESS_DENIED;
+}
+
+std::string WithErrorNumber(const std::string& text, DWORD error)
+{
+    return text + " (Error Number: " + std::to_string(static_cast<unsigned long>(error)) + ")";
+}
+
+// Calls move until it succeeds or fails for another reason than a program holding a file.
+template <typename Move> DWORD MoveWithRetries(Move move)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (move())
+            return ERROR_SUCCESS;
+        const DWORD error = GetLastError();
+        if (attempt >= kTries || !IsRenameHeldUp(error))
+            return error == ERROR_SUCCESS ? ERROR_GEN_FAILURE : error;
+        PauseMilliseconds(kRetryPauseMs);
+    }
+}
+
+} // namespace
+
+void SetAtomicReplaceAvailable(int available)
+{
+    g_atomicAvailable = available;
+}
+
+std::string DescribeOpenFailure(const std::string& path, DWORD error)
+{
+    return WithErrorNumber(path + kOpenFailed, error);
+}
+
+std::string DescribeReadFailure(const std::string& path, DWORD error)
+{
+    return WithErrorNumber(path + kReadFailed, error);
+}
+
+std::string DescribeMoveFailure(const std::string& rewritePath, const std::string& path, DWORD error)
+{
+    return WithErrorNumber(rewritePath + kPlaceFailed + path, error);
+}
+
+BOOL OpenSharedLineFile(CLineFile& file, const std::string& path, CLineFile::OpenMode mode)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (file.Open(path, mode))
+            return TRUE;
+        const DWORD error = GetLastError();
+        if (attempt >= kTries || !IsHeldByAnotherProgram(error)) {
+            SetLastError(error);
+            return FALSE;
+        }
+        PauseMilliseconds(kRetryPauseMs);
+    }
+}
+
+DWORD MoveFileWithRetries(const std::string& from, const std::string& to)
+{
+    return MoveWithRetries([&] { return MoveFileA(from.c_str(), to.c_str()); });
+}
+
+RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
+                           const LineEdit& edit)
+{
+    RewriteResult result;
+    // The file first: while it is open here nobody can take it away, and a missing file
+    // leaves its rewrite, perhaps the only copy, untouched.
+    if (!OpenSharedLineFile(reader, path, CLineFile::modeRead)) {
+        result.failedStep = RewriteStep::OpenFile;
+        result.failure = DescribeOpenFailure(path, GetLastError());
+        return result;
+    }
+    CLineFile rewrite;
+    if (!OpenSharedLineFile(rewrite, rewritePath, CLineFile::modeWrite)) {
+        const DWORD error = GetLastError();
+        reader.Close();
+        result.failedStep = RewriteStep::CreateRewrite;
+        result.failure = DescribeOpenFailure(rewritePath, error);
+        return result;
+    }
+    std::string line;
+    for (int number = 1; result.failure.empty() && reader.ReadLine(line); ++number) {
+        rewrite.WriteLine(edit(number, line, reader.HadLineEnd() != FALSE));
+        if (rewrite.HasWriteFailed()) {
+            result.failedStep = RewriteStep::WriteRewrite;
+            result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
+        }
+    }
+    // A read error is not the end of the file: a rewrite of part of it must not replace it.
+    if (result.failure.empty() && (reader.HasReadFailed() || !reader.IsEOF())) {
+        result.failedStep = RewriteStep::ReadFile;
+        result.failure = DescribeReadFailure(path, reader.GetFailureCode());
+    }
+    reader.Close();
+    // The rewrite must be on the disk before it can take the file's place.
+    if (result.failure.empty() && !rewrite.Flush()) {
+        result.failedStep = RewriteStep::WriteRewrite;
+        result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
+    }
+    rewrite.Close();
+    // A partial rewrite must never be mistaken for a whole one; the file is intact.
+    if (!result.failure.empty())
+        DeleteFileA(rewritePath.c_str());
+    return result;
+}
+
+bool HasOneStepReplace()
+{
+    return g_atomicAvailable < 0 ? GetRunningOSFamily() == OSFamilyNT : g_atomicAvailable != 0;
+}
+
+DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, ReplaceFallback fallback)
+{
+    // A file copied from a CD-ROM is read-only; its rewrite replaces it all the same.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    if (HasOneStepReplace()) {
+        return MoveWithRetries([&] {
+            return MoveFileExA(rewritePath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        });
+    }
+    if (fallback == ReplaceFallback::CopyOver) {
+        const DWORD copied = MoveWithRetries([&] { return CopyFileA(rewritePath.c_str(), path.c_str(), FALSE); });
+        if (copied == ERROR_SUCCESS)
+            DeleteFileA(rewritePath.c_str());
+        return copied;
+    }
+    // Until the rename is done the rewrite is the file, and the caller knows it.
+    const DWORD deleted = MoveWithRetries([&] { return DeleteFileA(path.c_str()); });
+    if (deleted != ERROR_SUCCESS)
+        return deleted;
+    return MoveFileWithRetries(rewritePath, path);
+}
