@@ -1,0 +1,50 @@
+// Morlane's text rules: its command line, its data file's records, and the replacement
+// of a recorded drive path by the CD-ROM drive's root.
+#pragma once
+
+#include <string>
+#include <vector>
+
+const std::size_t kMaxMorlaneCommandLine = 259;
+
+struct MorlaneArguments
+{
+    std::string first;       // record mode: the late bind text; apply mode: the data file
+    std::string second;      // record mode: the data file
+    std::string machineKey;  // /m: where the walk starts below HKEY_LOCAL_MACHINE
+    std::string userKey;     // /u: where it starts below HKEY_CURRENT_USER
+    bool log = false;        // /l
+    bool record = false;     // /t (the mode itself follows IsRecordMode)
+    bool tooLong = false;    // the command line is over its 259 characters
+    std::vector<std::string> messages;  // parse problems after /l was read: only those are logged
+};
+
+// Taken from a lower-cased copy of the command line.
+MorlaneArguments ParseMorlaneCommandLine(const std::string& commandLine);
+
+// Record mode: "/t" or "/T" anywhere in the command line as given ("-t" is not).
+bool IsRecordMode(const std::string& commandLine);
+
+struct DriveReference
+{
+    bool machine = false;  // HKEY_LOCAL_MACHINE, else HKEY_CURRENT_USER
+    std::string keyPath;   // below the hive
+    std::string valueName;
+    std::string text;      // lower case, its first character set to "c"
+};
+
+// The three lines of a record, as written to the data file.
+std::vector<std::string> FormatDriveReferenceRecord(const std::string& hiveName, const std::string& keyPath,
+                                                    const std::string& valueName, const std::string& lateBindText);
+
+// One record read back; FALSE when it is malformed (no "HKEY" in the key line, an empty
+// value name or text).
+bool ParseDriveReferenceRecord(const std::string& keyLine, const std::string& valueName, const std::string& text,
+                               DriveReference& reference);
+
+// Replaces the recorded text in the data by the CD-ROM root: the text's first character
+// is tried as each drive letter from c to i, and the first letter that matches anything
+// is used (every occurrence, case ignored); then a root followed by a second backslash
+// loses it. Everything else keeps its letter case. The letter used, or 0 when none
+// matched (the data is then unchanged); repairedDouble tells whether a backslash went.
+char ReplaceLateBindText(std::string& data, const std::string& text, const std::string& root, bool& repairedDouble);
