@@ -1,6 +1,7 @@
 #include "nuv_app.h"
 
 #include "engine_paths.h"
+#include "file_bytes.h"
 #include "line_file.h"
 #include "local_time.h"
 #include "message_box.h"
@@ -184,12 +185,7 @@ BOOL CNUVApp::IsSilentModeEnabled()
 BOOL CNUVApp::CheckForFile(const std::string& path)
 {
     Log("CNUVApp::CheckForFile(...) called");
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_READONLY, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    CloseHandle(file);
-    return TRUE;
+    return IsExistingFile(path) ? TRUE : FALSE;
 }
 
 void CNUVApp::TouchFile(const std::string& path)

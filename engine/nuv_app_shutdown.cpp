@@ -6,6 +6,7 @@
 #include "engine_paths.h"
 #include "file_bytes.h"
 #include "pause.h"
+#include "system_error_text.h"
 #include "text.h"
 #include "wininit_text.h"
 
@@ -20,18 +21,6 @@ const char kRegistryErrorPrefix[] = "CNUVApp::DeleteFiles() Registry Error: ";
 const DWORD kRegistryCleanupPauseMs = 20000;
 
 BOOL g_delayedDeletionAvailable = TRUE;
-
-std::string GetSystemErrorText(DWORD error)
-{
-    char text[257] = "";
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        text, 256, nullptr);
-    std::string message(text, length < 256 ? length : 256);
-    // The system's text ends in CR LF; the error file's record adds its own.
-    while (!message.empty() && (message[message.size() - 1] == '\n' || message[message.size() - 1] == '\r'))
-        message.erase(message.size() - 1);
-    return message;
-}
 
 const char* BoolText(BOOL value)
 {

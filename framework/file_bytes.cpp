@@ -2,6 +2,16 @@
 
 #include <windows.h>
 
+bool IsExistingFile(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes)
 {
     bytes.clear();

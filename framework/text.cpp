@@ -67,26 +67,33 @@ bool IsLeadingWhiteSpace(char c)
 
 } // namespace
 
-int ReadDecimalInteger(const std::string& text)
+DecimalReading ReadDecimal(const std::string& text, std::uint64_t limit)
 {
     std::string::size_type position = 0;
     while (position < text.size() && IsLeadingWhiteSpace(text[position]))
         ++position;
-    bool isNegative = false;
+    DecimalReading reading;
     if (position < text.size() && (text[position] == '+' || text[position] == '-')) {
-        isNegative = text[position] == '-';
+        reading.negative = text[position] == '-';
         ++position;
     }
-    const long long limit = isNegative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-    long long value = 0;
     for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position) {
-        value = value * 10 + (text[position] - '0');
-        if (value >= limit) {
-            value = limit;
+        reading.magnitude = reading.magnitude * 10 + static_cast<std::uint64_t>(text[position] - '0');
+        if (reading.magnitude >= limit) {
+            reading.magnitude = limit;
             break;
         }
     }
-    return static_cast<int>(isNegative ? -value : value);
+    return reading;
+}
+
+int ReadDecimalInteger(const std::string& text)
+{
+    const std::uint64_t intMinMagnitude = static_cast<std::uint64_t>(INT_MAX) + 1;
+    const DecimalReading reading = ReadDecimal(text, intMinMagnitude);
+    if (!reading.negative)
+        return reading.magnitude > INT_MAX ? INT_MAX : static_cast<int>(reading.magnitude);
+    return reading.magnitude == intMinMagnitude ? INT_MIN : -static_cast<int>(reading.magnitude);
 }
 
 std::vector<char> MakeWritableCopy(const std::string& text)

@@ -2,6 +2,7 @@
 // and compared without regard to case, so that all parts agree on what "same" means.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,13 @@ std::string FormatMessageText(const std::string& format, const std::string& text
 // digits up to the first other character; no number gives 0), but a value beyond int's
 // range gives INT_MAX or INT_MIN rather than undefined behaviour.
 int ReadDecimalInteger(const std::string& text);
+
+// The same reading, as a sign and a magnitude held at limit rather than grown past it.
+struct DecimalReading {
+    bool negative = false;
+    std::uint64_t magnitude = 0;
+};
+DecimalReading ReadDecimal(const std::string& text, std::uint64_t limit);
 
 // A zero-terminated copy of the text that the receiver may change: strings cross to the
 // wrapper plug-ins and to CreateProcessA this way.

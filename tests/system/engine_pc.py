@@ -65,3 +65,11 @@ def wait_for_window(pc, probe, predicate, timeout=120):
 
 def child_texts(window):
     return [c["text"] for c in window["children"]]
+
+
+SC_CLOSE = 0xF060
+
+
+def close_window(pc, title):
+    """Closes the window with that title as its system menu would (message boxes too)."""
+    pc.run(install_fixture(pc, "click_control.exe"), title, "0", "--syscommand", str(SC_CLOSE), check=True)

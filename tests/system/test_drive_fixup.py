@@ -2,20 +2,17 @@
 drive letter they write, what they log, the dialogs of their error modes, and a fixed
 run list that the engine then walks as before."""
 
-import json
 import os
-import time
 
 import pytest
 
 from conftest import built, install_fixture
-from engine_pc import CALLS, RUN_LIST, plugin, prepare
+from engine_pc import CALLS, RUN_LIST, close_window, plugin, prepare, wait_for_window
 
 HOBRINT = r"C:\TOOLS\Hobrint.exe"
 JASKEL = r"C:\TOOLS\Jaskel.exe"
 HOBRINT_LOG = r"C:\VELK\HOBRINT.LOG"
 JASKEL_LOG = r"C:\VELK\JASKEL.LOG"
-SC_CLOSE = 0xF060
 
 
 def make_pc_with_drives(make_pc):
@@ -126,21 +123,10 @@ def test_jaskel_writes_the_first_drive_holding_the_tag_and_fails_without_it(make
         "** Tag File Was Not Found **\r\n[Jaskel] Unable To Locate Tag File On Any Drive Letter: \\NOWHERE\\SETUP.EXE\r\n")
 
 
-def wait_for_box(pc, probe, title, timeout=60):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        for window in json.loads(pc.run(probe, check=True).stdout):
-            if window["visible"] and window["title"] == title:
-                return window
-        time.sleep(0.2)
-    pytest.fail("no box titled %r" % title)
-
-
 @pytest.mark.parametrize("case", ["usage", "verbose", "development", "jaskel verbose"])
 def test_the_error_modes_show_their_dialogs(make_pc, case):
     pc = make_pc_with_drives(make_pc)
     probe = install_fixture(pc, "window_probe.exe")
-    clicker = install_fixture(pc, "click_control.exe")
     if case == "development":
         pc.put_file(r"C:\VELK.SDR", "@echo off\r\nrem Created On Server LUMO TEST 12/08/2026\r\n")
     program, arguments, title, shown, log = {
@@ -156,9 +142,9 @@ def test_the_error_modes_show_their_dialogs(make_pc, case):
                            r"[Jaskel] Unable To Locate Tag File On Any Drive Letter: \NOWHERE\SETUP.EXE", JASKEL_LOG),
     }[case]
     process = pc.start(program, *arguments)
-    box = wait_for_box(pc, probe, title)
+    box = wait_for_window(pc, probe, lambda w: w["title"] == title)
     assert any(shown in child["text"] for child in box["children"]), box
-    pc.run(clicker, title, "0", "--syscommand", str(SC_CLOSE), check=True)
+    close_window(pc, title)
     assert process.wait(60) == 1
     logged = text(pc, log)
     if case == "usage":

@@ -1,19 +1,15 @@
 """Morlane with the real registry of a virtual PC: record mode finds the values that hold
 the late bind text, apply mode moves them to the CD-ROM drive's root."""
 
-import json
 import os
-import time
-
-import pytest
 
 from conftest import built, install_fixture
+from engine_pc import close_window, wait_for_window
 
 MORLANE = r"C:\TOOLS\Morlane.exe"
 DATA = r"C:\VELK\morlane.txt"
 UTILS_LOG = r"C:\Velk\Utils.Log"
 KEY = r"HKCU\Software\VelkMorlane"
-SC_CLOSE = 0xF060
 
 
 def make_morlane_pc(make_pc, **drives):
@@ -25,14 +21,8 @@ def make_morlane_pc(make_pc, **drives):
 
 def close_box_and_wait(pc, process, title):
     probe = install_fixture(pc, "window_probe.exe")
-    clicker = install_fixture(pc, "click_control.exe")
-    deadline = time.monotonic() + 60
-    while not any(w["visible"] and w["title"] == title and "Program Complete!" in [c["text"] for c in w["children"]]
-                  for w in json.loads(pc.run(probe, check=True).stdout)):
-        if time.monotonic() > deadline:
-            pytest.fail("no completion box")
-        time.sleep(0.2)
-    pc.run(clicker, title, "0", "--syscommand", str(SC_CLOSE), check=True)
+    wait_for_window(pc, probe, lambda w: w["title"] == title and "Program Complete!" in [c["text"] for c in w["children"]])
+    close_window(pc, title)
     return process.wait(60)
 
 

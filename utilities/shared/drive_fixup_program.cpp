@@ -5,6 +5,7 @@
 #include "line_file.h"
 #include "local_time.h"
 #include "message_box.h"
+#include "system_error_text.h"
 #include "text.h"
 #include "time_stamp_text.h"
 
@@ -39,13 +40,7 @@ const char kSettingsHeader[] = "  Using The Following Settings:";
 
 std::string SystemErrorText(unsigned long error)
 {
-    char text[512] = "";
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text - 1, nullptr);
-    std::string message(text, length < sizeof text ? length : 0);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-        message.pop_back();
-    return FormatMessageText(kErrorText, message, static_cast<long>(error));
+    return FormatMessageText(kErrorText, GetSystemErrorText(error, kUserDefaultLanguage, 511), static_cast<long>(error));
 }
 
 std::string Letter(char letter)

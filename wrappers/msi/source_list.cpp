@@ -1,6 +1,8 @@
 #include "source_list.h"
 
+#include "file_bytes.h"
 #include "log_file.h"
+#include "os_family.h"
 #include "local_time.h"
 #include "source_list_text.h"
 #include "text.h"
@@ -34,24 +36,6 @@ const char kSkipped[] = "SRCREDIR: Package folder '%s' is empty or a drive root.
 std::string FormatRecord(const std::string& text)
 {
     return FormatLogLine(GetLocalTimeValues(), text);
-}
-
-bool IsTagPresent()
-{
-    HANDLE file = CreateFileA(kTagFile, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
-}
-
-bool Is9xFamily()
-{
-    OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
 } // namespace
@@ -113,11 +97,11 @@ BOOL RedirectLastUsedSource(HKEY, HKEY, const std::string& product)
 BOOL RedirectSourceList(const std::string& installCommand)
 {
     WriteSrcRedirLog(kStarted);
-    if (!IsTagPresent()) {
+    if (!IsExistingFile(kTagFile)) {
         WriteSrcRedirLog(kNoTag);
         return TRUE;
     }
-    const bool family9x = Is9xFamily();
+    const bool family9x = GetRunningOSFamily() == OSFamily9x;
     WriteSrcRedirLog(family9x ? k9xDetected : kNtDetected);
     HKEY root = OpenInstallerKey(family9x ? HKEY_USERS : HKEY_LOCAL_MACHINE, family9x ? k9xRoot : kNtRoot, FALSE);
     if (!root) {
