@@ -51,11 +51,15 @@ std::string FormatMessageText(const std::string& format, const std::string& text
 
 std::string FormatMessageText(const std::string& format, const std::string& text, long number)
 {
-    // The number first: the text may itself hold a "%d".
+    // The number first: the text may itself hold a "%d". The system's texts write it
+    // "%d" or "%ld", whichever comes first.
     std::string withNumber(format);
-    const std::string::size_type at = withNumber.find("%d");
-    if (at != std::string::npos)
-        withNumber.replace(at, 2, std::to_string(number));
+    const std::string::size_type plain = withNumber.find("%d");
+    const std::string::size_type wide = withNumber.find("%ld");
+    if (wide != std::string::npos && (plain == std::string::npos || wide < plain))
+        withNumber.replace(wide, 3, std::to_string(number));
+    else if (plain != std::string::npos)
+        withNumber.replace(plain, 2, std::to_string(number));
     return FormatMessageText(withNumber, text);
 }
 

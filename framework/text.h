@@ -16,7 +16,7 @@ bool IsSameText(const std::string& a, const std::string& b);
 std::string TrimWhiteSpace(const std::string& text);
 
 // A message from one of the system's texts: its first "%s" replaced by text and, when a
-// number is given, its first "%d" by the number. Texts of any length fit.
+// number is given, its first "%d" (or "%ld") by the number. Texts of any length fit.
 std::string FormatMessageText(const std::string& format, const std::string& text);
 std::string FormatMessageText(const std::string& format, const std::string& text, long number);
 

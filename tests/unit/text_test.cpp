@@ -27,4 +27,5 @@ TEST(TextHelpers, FillsTheSystemsMessageTexts)
     // A text that holds placeholders of its own is taken as it is.
     EXPECT_EQ(FormatMessageText("task '%s', exit code: %d", "echo %d %s", -1), "task 'echo %d %s', exit code: -1");
     EXPECT_EQ(FormatMessageText("no placeholder", "x", 1), "no placeholder");
+    EXPECT_EQ(FormatMessageText("(Error: %ld) %s", "Access denied.", 5), "(Error: 5) Access denied.");
 }
