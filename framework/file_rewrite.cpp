@@ -87,6 +87,16 @@ DWORD MoveFileWithRetries(const std::string& from, const std::string& to)
     return MoveWithRetries([&] { return MoveFileA(from.c_str(), to.c_str()); });
 }
 
+DWORD DeleteFileWithRetries(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    const DWORD error = MoveWithRetries([&] { return DeleteFileA(path.c_str()); });
+    // Gone all the same.
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+}
+
 RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
                            const LineEdit& edit)
 {

@@ -15,6 +15,11 @@ BOOL OpenSharedLineFile(CLineFile& file, const std::string& path, CLineFile::Ope
 // Moves a file, trying again for about a second while another program holds either file.
 DWORD MoveFileWithRetries(const std::string& from, const std::string& to);
 
+// Deletes a file, read-only or not, trying again for about a second while another
+// program holds it. ERROR_SUCCESS when the file is gone (also when it was not there),
+// or the system's error with the file still there.
+DWORD DeleteFileWithRetries(const std::string& path);
+
 // The text to write in place of line number (1-based) of the file, line end included.
 // hadLineEnd: whether a line end followed the line (or piece) in the file.
 typedef std::function<std::string(int number, const std::string& line, bool hadLineEnd)> LineEdit;

@@ -113,3 +113,36 @@ TEST(DriveReferenceRecord, TheTextGoesToTheCdRomRootAndNothingElseChanges)
         EXPECT_EQ(repaired, row.repaired) << row.data;
     }
 }
+
+TEST(DriveReferenceFile, RecordsUpToTheEndOrTheFirstBadOne)
+{
+    const std::string key = "HKEY_CURRENT_USER\\Software\\Velk";
+    struct Row {
+        std::vector<std::string> lines;
+        std::size_t records;
+        bool invalid;
+        std::string badKeyLine;
+    } rows[] = {
+        // An empty file is an incomplete record.
+        {{}, 0, true, ""},
+        {{key, "Path", "d:\\apps", key, "Data", "d:\\data"}, 2, false, ""},
+        // Only a line beginning with "H" starts another record.
+        {{key, "Path", "d:\\apps", "", key, "Data", "d:\\data"}, 1, false, ""},
+        {{key, "Path", "d:\\apps", "rem", key}, 1, false, ""},
+        {{key, "Path", "d:\\apps", "Hello", "x", "y"}, 1, true, "Hello"},
+        {{key, "Path"}, 0, true, key},
+        {{key, "", "d:\\apps"}, 0, true, key},
+    };
+    for (const Row& row : rows) {
+        std::size_t next = 0;
+        const DriveReferenceFile file = ReadDriveReferenceFile([&](std::string& line) {
+            if (next >= row.lines.size())
+                return false;
+            line = row.lines[next++];
+            return true;
+        });
+        EXPECT_EQ(file.records.size(), row.records) << row.lines.size();
+        EXPECT_EQ(file.invalid, row.invalid) << row.lines.size();
+        EXPECT_EQ(file.keyLine, row.badKeyLine) << row.lines.size();
+    }
+}

@@ -1,5 +1,6 @@
 #include "morlane.h"
 
+#include "file_rewrite.h"
 #include "line_file.h"
 #include "message_box.h"
 #include "morlane_text.h"
@@ -22,6 +23,7 @@ const char kComplete[] = "Program Complete!";
 const char kNoDataPath[] = "No data file path to data file found on command line.";
 const char kNotOpened[] = "Data file %s not opened.  Check file existance.";
 const char kInvalidData[] = "Data file does not contain valid data. %s, %s, %s";
+const char kNotDeleted[] = "Data file %s could not be deleted (Error Number: %d)";
 const char kDoubleBackslash[] = "Double Backslash replacement: %s to %s ";
 const char kTooLong[] = "Command line longer than 259 characters";
 const char kSkippedKey[] = "runmru";
@@ -30,7 +32,6 @@ const DWORD kValueNameCharacters = 50;
 const DWORD kValueDataBytes = 150000;
 const DWORD kKeyNameCharacters = 260;
 const std::size_t kMaxKeyPath = 259;
-const std::size_t kRecordLineLength = 518;
 
 const int kNoDataFile = 2;
 const int kInvalidRecord = 13;
@@ -179,33 +180,31 @@ int CMorlane::ApplyDriveReferences()
         return kNoDataFile;
     }
     const std::string root = FindCdRomRoot();
-    CLineFile dataFile(kRecordLineLength);
+    CLineFile dataFile(kMaxRecordLine);
     if (!dataFile.Open(dataPath, CLineFile::modeRead)) {
         Log(FormatMessageText(kNotOpened, dataPath));
         return kNoDataFile;
     }
-    std::string keyLine;
-    bool haveKeyLine = dataFile.ReadLine(keyLine);
-    for (;;) {
-        std::string valueName;
-        std::string text;
-        const bool complete = haveKeyLine && dataFile.ReadLine(valueName) && dataFile.ReadLine(text);
-        DriveReference reference;
-        if (!complete || !ParseDriveReferenceRecord(keyLine, valueName, text, reference)) {
-            dataFile.Close();
-            Log(FormatMessageText(FormatMessageText(FormatMessageText(kInvalidData, keyLine), valueName), text));
-            return kInvalidRecord;
-        }
+    const DriveReferenceFile file =
+        ReadDriveReferenceFile([&dataFile](std::string& line) { return dataFile.ReadLine(line) != FALSE; });
+    dataFile.Close();
+    // The records before a malformed one are applied: the next run goes through them again.
+    for (const DriveReference& reference : file.records) {
         LONG error = ERROR_SUCCESS;
         if (!ApplyRecord(reference, root, error))
             return static_cast<int>(error);
-        // Another record follows only where the next line begins with "H".
-        haveKeyLine = dataFile.ReadLine(keyLine);
-        if (!haveKeyLine || keyLine.empty() || keyLine[0] != 'H')
-            break;
     }
-    dataFile.Close();
-    DeleteFileA(dataPath.c_str());
+    if (file.invalid) {
+        Log(FormatMessageText(FormatMessageText(FormatMessageText(kInvalidData, file.keyLine), file.valueName),
+                              file.text));
+        return kInvalidRecord;
+    }
+    // A data file left behind is no success: the exit code says the work is not done.
+    const DWORD deleted = DeleteFileWithRetries(dataPath);
+    if (deleted != ERROR_SUCCESS) {
+        Log(FormatMessageText(kNotDeleted, dataPath, static_cast<long>(deleted)));
+        return static_cast<int>(deleted);
+    }
     return 0;
 }
 

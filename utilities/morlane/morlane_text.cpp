@@ -105,6 +105,39 @@ bool ParseDriveReferenceRecord(const std::string& keyLine, const std::string& va
     return true;
 }
 
+DriveReferenceFile ReadDriveReferenceFile(const std::function<bool(std::string&)>& readLine)
+{
+    // A line that could not be read is empty, whatever the reader left in it.
+    const auto read = [&readLine](std::string& line) {
+        line.clear();
+        if (readLine(line))
+            return true;
+        line.clear();
+        return false;
+    };
+    DriveReferenceFile file;
+    std::string keyLine;
+    bool haveKeyLine = read(keyLine);
+    for (;;) {
+        std::string valueName;
+        std::string text;
+        const bool complete = haveKeyLine && read(valueName) && read(text);
+        DriveReference reference;
+        if (!complete || !ParseDriveReferenceRecord(keyLine, valueName, text, reference)) {
+            file.invalid = true;
+            file.keyLine = keyLine;
+            file.valueName = valueName;
+            file.text = text;
+            return file;
+        }
+        file.records.push_back(reference);
+        // Another record follows only where the next line begins with "H".
+        haveKeyLine = read(keyLine);
+        if (!haveKeyLine || keyLine.empty() || keyLine[0] != 'H')
+            return file;
+    }
+}
+
 char ReplaceLateBindText(std::string& data, const std::string& text, const std::string& root, bool& repairedDouble)
 {
     repairedDouble = false;

@@ -2,10 +2,14 @@
 // of a recorded drive path by the CD-ROM drive's root.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 const std::size_t kMaxMorlaneCommandLine = 259;
+// The data file's lines are read in pieces of at most this many characters.
+const std::size_t kMaxRecordLine = 518;
 
 struct MorlaneArguments
 {
@@ -41,6 +45,21 @@ std::vector<std::string> FormatDriveReferenceRecord(const std::string& hiveName,
 // value name or text).
 bool ParseDriveReferenceRecord(const std::string& keyLine, const std::string& valueName, const std::string& text,
                                DriveReference& reference);
+
+// What the data file holds: its records up to the end of the file, to a line after a
+// record that does not begin with "H", or to the first incomplete or malformed record.
+struct DriveReferenceFile
+{
+    std::vector<DriveReference> records;  // the well-formed records before that, in file order
+    bool invalid = false;                 // an incomplete or malformed record ended the reading
+    std::string keyLine;                  // that record's lines as read, for the log
+    std::string valueName;
+    std::string text;
+};
+
+// Reads the data file through readLine (the next line; FALSE at its end), one record of
+// three lines after the other, and no further than the records go.
+DriveReferenceFile ReadDriveReferenceFile(const std::function<bool(std::string&)>& readLine);
 
 // Replaces the recorded text in the data by the CD-ROM root: the text's first character
 // is tried as each drive letter from c to i, and the first letter that matches anything
