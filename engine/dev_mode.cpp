@@ -1,30 +1,16 @@
 #include "dev_mode.h"
 
+#include "dev_mode_settings.h"
 #include "engine_paths.h"
 #include "nuv_app.h"
 #include "resource.h"
 
+#include <string>
+
 namespace {
 
-const DWORD kSettingsSize = 20;
 // Consumes a release that came while nobody waited, so the next step really waits.
 const DWORD kStaleReleaseWaitMs = 10;
-
-void PutValue(unsigned char* at, BOOL value)
-{
-    const unsigned long v = static_cast<unsigned long>(value);
-    at[0] = static_cast<unsigned char>(v & 0xff);
-    at[1] = static_cast<unsigned char>((v >> 8) & 0xff);
-    at[2] = static_cast<unsigned char>((v >> 16) & 0xff);
-    at[3] = static_cast<unsigned char>((v >> 24) & 0xff);
-}
-
-BOOL GetValue(const unsigned char* at)
-{
-    const unsigned long v = static_cast<unsigned long>(at[0]) | (static_cast<unsigned long>(at[1]) << 8) |
-                            (static_cast<unsigned long>(at[2]) << 16) | (static_cast<unsigned long>(at[3]) << 24);
-    return static_cast<BOOL>(v);
-}
 
 } // namespace
 
@@ -48,17 +34,22 @@ void CDevMode::Load()
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    unsigned char data[kSettingsSize] = {};
+    char data[kDevModeSettingsSize] = {};
     DWORD got = 0;
     // A short file gives only the values it holds whole; the others keep their defaults.
     DWORD total = 0;
-    while (total < kSettingsSize && ReadFile(file, data + total, kSettingsSize - total, &got, nullptr) && got > 0)
+    while (total < kDevModeSettingsSize &&
+           ReadFile(file, data + total, static_cast<DWORD>(kDevModeSettingsSize - total), &got, nullptr) && got > 0)
         total += got;
     CloseHandle(file);
-    BOOL* fields[] = {&m_disableAppCleanup, &m_disableEngineCleanup, &m_skipReboots, &m_detailedLogging,
-                      &m_stepMode};
-    for (DWORD i = 0; i < 5 && (i + 1) * 4 <= total; ++i)
-        *fields[i] = GetValue(data + i * 4);
+    DevModeSettings settings = {m_disableAppCleanup, m_disableEngineCleanup, m_skipReboots, m_detailedLogging,
+                                m_stepMode};
+    ReadDevModeSettings(std::string(data, total), settings);
+    m_disableAppCleanup = settings.disableAppCleanup;
+    m_disableEngineCleanup = settings.disableEngineCleanup;
+    m_skipReboots = settings.skipReboots;
+    m_detailedLogging = settings.detailedLogging;
+    m_stepMode = settings.stepMode;
 }
 
 void CDevMode::Save()
@@ -67,14 +58,11 @@ void CDevMode::Save()
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    unsigned char data[kSettingsSize];
-    PutValue(data, m_disableAppCleanup);
-    PutValue(data + 4, m_disableEngineCleanup);
-    PutValue(data + 8, m_skipReboots);
-    PutValue(data + 12, m_detailedLogging);
-    PutValue(data + 16, m_stepMode);
+    const DevModeSettings settings = {m_disableAppCleanup, m_disableEngineCleanup, m_skipReboots, m_detailedLogging,
+                                      m_stepMode};
+    const std::string data = FormatDevModeSettings(settings);
     DWORD written = 0;
-    WriteFile(file, data, kSettingsSize, &written, nullptr);
+    WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
     CloseHandle(file);
 }
 

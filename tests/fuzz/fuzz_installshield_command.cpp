@@ -1,18 +1,28 @@
-// The InstallShield wrapper's option scan on any command: the command is only ever
-// extended, by at most " /SMS /S", and always names a log file.
+// The InstallShield wrapper's option scan on any set-up command: the command is only
+// ever extended, by one of " /SMS", " /S" or both, and preparing it again changes
+// nothing; the log file is the one an "F2" option names, else "setup.log" beside the
+// set-up program.
+#include "fuzz_check.h"
 #include "installshield_command.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string given(reinterpret_cast<const char*>(data), size);
     const InstallShieldCommand prepared = PrepareInstallShieldCommand(given);
-    if (prepared.command.compare(0, given.size(), given) != 0 || prepared.command.size() > given.size() + 8)
-        std::abort();
-    if (prepared.logPath.empty() && given.find_first_of("/-") == std::string::npos)
-        std::abort();
+    FUZZ_CHECK(prepared.command.compare(0, given.size(), given) == 0);
+    const std::string added = prepared.command.substr(given.size());
+    FUZZ_CHECK(added.empty() || added == " /SMS" || added == " /S" || added == " /SMS /S");
+
+    const InstallShieldCommand again = PrepareInstallShieldCommand(prepared.command);
+    FUZZ_CHECK(again.command == prepared.command && again.logPath == prepared.logPath);
+
+    const std::string program = given.substr(0, given.find(' '));
+    const std::string::size_type slash = program.rfind('\\');
+    const std::string besideProgram =
+        (slash == std::string::npos ? std::string() : program.substr(0, slash + 1)) + "setup.log";
+    FUZZ_CHECK(prepared.logPath == besideProgram || given.find(prepared.logPath) != std::string::npos);
     return 0;
 }

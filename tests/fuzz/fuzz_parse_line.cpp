@@ -1,6 +1,11 @@
-// ParseLine and FormatLine on any text: the written form must read back as the same
-// entry, and writing it again must change nothing.
+// One run-list line, as ParseLine reads it and FormatLine writes it back: the written form
+// reads back as the same entry and writing it again changes nothing; the time-out reads
+// as the C library reads it, held within int; stamps of any time stay one field each;
+// and the wrapper name gives a library name that ends in "DLL" and keeps the name.
+#include "fuzz_check.h"
 #include "run_entry.h"
+#include "text.h"
+#include "wrapper_library_name.h"
 
 #include <climits>
 #include <cstdint>
@@ -9,12 +14,6 @@
 
 namespace
 {
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 bool IsSameEntry(const CRunEntry& a, const CRunEntry& b)
 {
     return a.GetWrapperName() == b.GetWrapperName() && a.GetInstallCommand() == b.GetInstallCommand()
@@ -36,6 +35,14 @@ int GetReferenceTimeout(const std::string& lineText)
     const long long value = std::strtoll(field.c_str(), nullptr, 10);
     return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
 }
+
+void CheckLibraryName(const std::string& name)
+{
+    const std::string library = ApplyLibrarySuffixRule(name);
+    FUZZ_CHECK(library.size() >= 3 && IsSameText(library.substr(library.size() - 3), "DLL"));
+    FUZZ_CHECK(library.compare(0, name.size(), name) == 0 && library.size() <= name.size() + 3);
+    FUZZ_CHECK(ApplyLibrarySuffixRule(library) == library);
+}
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -45,14 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string written = entry.FormatLine();
 
     const CRunEntry readBack(1, written);
-    Check(IsSameEntry(entry, readBack));
-    Check(readBack.FormatLine() == written);
+    FUZZ_CHECK(IsSameEntry(entry, readBack));
+    FUZZ_CHECK(readBack.FormatLine() == written);
     // Separators are the only thing a rewrite adds.
-    Check(written.size() <= text.size() + 14);
+    FUZZ_CHECK(written.size() <= text.size() + 14);
 
     // strtoll stops at a NUL, which the entry reads past as any other character.
     if (text.find('\0') == std::string::npos)
-        Check(entry.GetTimeout() == GetReferenceTimeout(text));
+        FUZZ_CHECK(entry.GetTimeout() == GetReferenceTimeout(text));
+
+    CheckLibraryName(entry.GetWrapperName());
 
     LocalTimeValues now;
     if (size >= 3) {
@@ -65,6 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     entry.SetStopTime(now);
     entry.SetCleanTime(now);
     const CRunEntry stamped(1, entry.FormatLine());
-    Check(IsSameEntry(entry, stamped));
+    FUZZ_CHECK(IsSameEntry(entry, stamped));
     return 0;
 }

@@ -1,34 +1,29 @@
-// A whole run list's bytes, read line by line as the engine reads them. Rewriting
-// the list the way the engine does must keep every line number and every entry.
+// A whole run list's bytes, read line by line as the engine reads them: no character is
+// lost, lines keep to the limit and read back the same once written, and rewriting the
+// list the way the engine does keeps every line number and every entry.
+#include "fuzz_check.h"
 #include "line_file_text.h"
 #include "run_entry.h"
 #include "run_list_text.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace
 {
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 std::vector<std::string> ReadAllLines(const std::string& bytes, std::size_t maxLength)
 {
     std::vector<std::string> lines;
     std::size_t offset = 0;
     std::string line;
     while (ReadNextLine(bytes, offset, line, maxLength)) {
-        Check(line.size() <= maxLength);
-        Check(line.find('\n') == std::string::npos);
-        Check(offset <= bytes.size());
+        FUZZ_CHECK(line.size() <= maxLength);
+        FUZZ_CHECK(line.find('\n') == std::string::npos);
+        FUZZ_CHECK(offset <= bytes.size());
         lines.push_back(line);
     }
-    Check(offset == bytes.size());
+    FUZZ_CHECK(offset == bytes.size());
     return lines;
 }
 
@@ -50,7 +45,7 @@ void CheckNothingIsLost(const std::string& bytes, const std::vector<std::string>
     for (std::size_t i = 0; i < bytes.size(); ++i)
         if (bytes[i] == '\n')
             lineEndSize += (i > 0 && bytes[i - 1] == '\r') ? 2 : 1;
-    Check(contentSize + lineEndSize == bytes.size());
+    FUZZ_CHECK(contentSize + lineEndSize == bytes.size());
 }
 }
 
@@ -63,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t smallLimit = 1 + data[0] % 16;
         const std::vector<std::string> pieces = ReadAllLines(bytes, smallLimit);
         CheckNothingIsLost(bytes, pieces);
-        Check(ReadAllLines(WriteAllLines(pieces), smallLimit) == pieces);
+        FUZZ_CHECK(ReadAllLines(WriteAllLines(pieces), smallLimit) == pieces);
     }
 
     std::vector<std::string> lines = ReadAllLines(bytes, kMaxLineLength);
@@ -81,11 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const std::vector<std::string> rewritten = ReadAllLines(WriteAllLines(lines), kMaxLineLength);
-    Check(rewritten == lines);
+    FUZZ_CHECK(rewritten == lines);
     std::size_t entryIndex = 0;
     for (const std::string& line : rewritten)
         if (GetRunListLineKind(line) == RunListLineKind::Entry)
-            Check(entryIndex < entries.size() && line == entries[entryIndex++]);
-    Check(entryIndex == entries.size());
+            FUZZ_CHECK(entryIndex < entries.size() && line == entries[entryIndex++]);
+    FUZZ_CHECK(entryIndex == entries.size());
     return 0;
 }

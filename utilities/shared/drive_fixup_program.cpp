@@ -1,5 +1,6 @@
 #include "drive_fixup_program.h"
 
+#include "development_marker_text.h"
 #include "drive_variable.h"
 #include "file_rewrite.h"
 #include "line_file.h"
@@ -18,8 +19,6 @@ namespace {
 const std::size_t kMaxMessage = 2047;
 const std::size_t kPieceLength = 1023;
 const char kMarkerFile[] = "C:\\VELK.SDR";
-const char kMarkerStart[] = "rem Created On Server";
-const char* const kMarkerSites[] = {" SV", " PROTO", " TEST"};
 const char kProbeFile[] = "tempfile";
 
 const char kProcessing[] = "  Processing Command Line: %s";
@@ -104,15 +103,9 @@ void CDriveFixupProgram::DetectDevelopmentMode()
     CLineFile marker(kPieceLength);
     if (!marker.Open(kMarkerFile, CLineFile::modeRead))
         return;
-    const std::string start = kMarkerStart;
     std::string line;
-    while (!m_development && marker.ReadLine(line)) {
-        if (line.size() < start.size() || !IsSameText(line.substr(0, start.size()), start))
-            continue;
-        for (const char* site : kMarkerSites)
-            if (FindNoCase(line, site) != std::string::npos)
-                m_development = true;
-    }
+    while (!m_development && marker.ReadLine(line))
+        m_development = IsDevelopmentMarkerLine(line);
     marker.Close();
 }
 
