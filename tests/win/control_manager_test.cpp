@@ -1,6 +1,8 @@
 // The walk over the run list with test plug-ins whose results are scripted and whose
 // calls are recorded: phases, stamps, messages to the error file, restarts, progress.
 #include "engine_test_support.h"
+#include "file_rewrite.h"
+#include "text.h"
 
 #include <cstdlib>
 #include <memory>
@@ -416,4 +418,85 @@ TEST_F(WalkTest, AStampThatCannotBeRecordedFailsTheRunAndNothingIsInstalledUnrec
         EXPECT_FALSE(fresh.IsSystemShutdownRequested());
         EXPECT_TRUE(fresh.IsErrorFlagEnabled());
     }
+}
+
+TEST_F(WalkTest, ARunListOfAnyFormOrHeldIsWalkedAsFarAsItCanBeAndNeverLost)
+{
+    // Missing, empty and a last line without a line end are rows of the tests above; the
+    // run list's path is fixed, so only its folder can be missing.
+    enum class Hold { None, Scan, Lock };
+    const std::string entry = Scripted() + ",one\r\n";
+    const std::string done = Scripted() + ", one, , , , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n";
+    const std::string record = "create 1\npre 1\ninstall 1 0 one\npost 1\ndestroy 1\n";
+    const std::string binary("MZ\x90\0\3\0\0\0\xff\xfe\x1a", 11);
+    const std::string invalid = "\x81\xff\xe0\x80\xc3\x28 \x82";
+    const std::string big = Scripted() + "," + std::string(1 << 20, 'x') + "\r\n";
+    std::string remarks;
+    for (int i = 0; i < 99998; ++i)
+        remarks += "# remark\r\n";
+    const std::string held = "Unable to record the START stamp in the run list: C:\\VELK\\~RUN.NUV could not take the "
+                             "place of C:\\VELK\\RUN.NUV (Error Number: %d)\r\n\t'" +
+                             Scripted() + ", one, , , , START " + stamp + "'\r\n";
+    struct Row {
+        const char* name;
+        std::string content;
+        Hold hold;
+        bool readOnly;
+        int oneStep;          // -1: as the system has it; 0: the 9x family's delete and rename
+        std::string errors;   // the error file afterwards
+        std::string calls;    // the plug-in's record
+        std::string after;    // the run list afterwards
+    } rows[] = {
+        {"binary", entry + binary + "\r\n", Hold::None, false, -1,
+         "Failed to load library " + binary + "DLL Error Number: 126\r\nLoadWrapperAndCreateInstace return NULL unable "
+         "to proceed with\r\n\t'" + binary + ", , , , , START " + stamp + "'\r\n",
+         record, done + binary + ", , , , , START " + stamp + "\r\n"},
+        {"one 1 MB line", big, Hold::None, false, -1,
+         "Unable to record the START stamp in the run list: the line with its stamps would be longer than 4095 "
+         "characters\r\n\t'" + Scripted() + ", " + std::string(4095 - Scripted().size() - 1, 'x') + ", , , , START " +
+             stamp + "'\r\n",
+         "", big},
+        {"100 000 lines", entry + remarks + Scripted() + ",last\r\n", Hold::None, false, -1, "",
+         record + "create 2\npre 2\ninstall 2 0 last\npost 2\ndestroy 2\n",
+         done + remarks + Scripted() + ", last, , , , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n"},
+        {"invalid multibyte", Scripted() + ",setup " + invalid + "\r\n", Hold::None, false, -1, "",
+         "create 1\npre 1\ninstall 1 0 setup " + invalid + "\npost 1\ndestroy 1\n",
+         Scripted() + ", setup " + invalid + ", , , , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n"},
+        // Replaced all the same: recording its progress is the engine's job.
+        {"read-only", entry, Hold::None, true, -1, "", record, done},
+        {"locked", entry, Hold::Lock, false, -1,
+         "Unable to read the run list: C:\\VELK\\RUN.NUV could not be opened (Error Number: 32)\r\n", "", entry},
+        {"held", entry, Hold::Scan, false, -1, FormatMessageText(held, "", 5), "", entry},
+        {"held, delete and rename", entry, Hold::Scan, false, 0, FormatMessageText(held, "", 32), "", entry},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        reset();
+        DeleteFileA(kErr);
+        DeleteFileA("C:\\VELK\\~RUN.NUV");
+        SetAtomicReplaceAvailable(row.oneStep);
+        WriteWholeFile(kRunList, row.content);
+        if (row.readOnly)
+            SetFileAttributesA(kRunList, FILE_ATTRIBUTE_READONLY);
+        std::unique_ptr<CHolder> holder;
+        if (row.hold != Hold::None)
+            holder.reset(new CHolder(kRunList, row.hold == Hold::Lock));
+        CTestApp fresh;
+        fresh.SetMainWindow(window);
+        fresh.GetControlManager().InstallApplications();
+        holder.reset();
+        EXPECT_EQ(ReadWholeFile(kErr), row.errors.empty() ? "<missing>" : row.errors);
+        EXPECT_EQ(Record(), row.calls);
+        EXPECT_EQ(RunList(), row.after);
+    }
+
+    // Its folder missing: a missing list, the walk ends at once and nothing is written.
+    SetAtomicReplaceAvailable(-1);
+    reset();
+    DeleteTreeForTest("C:\\VELK");
+    CTestApp fresh;
+    fresh.GetControlManager().InstallApplications();
+    EXPECT_EQ(Record(), "");
+    EXPECT_FALSE(FileExists("C:\\VELK"));
+    CreateDirectoryA("C:\\VELK", nullptr);
 }

@@ -78,6 +78,43 @@ std::string ToWindowsPath(const std::string& buildPath)
     return path;
 }
 
+CHolder::CHolder(const std::string& path, bool lock)
+{
+    std::string command = ToWindowsPath(VELK_TEST_HOLDER) + (lock ? " /lock " : " ") + path;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    m_process = process.hProcess;
+    // Held once an open that shares nothing is refused.
+    for (;;) {
+        HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+            break;
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
+        if (WaitForSingleObject(m_process, 10) != WAIT_TIMEOUT)
+            break;
+    }
+}
+
+bool CHolder::IsHolding() const
+{
+    return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT;
+}
+
+void CHolder::Release()
+{
+    if (!m_process)
+        return;
+    TerminateProcess(m_process, 0);
+    WaitForSingleObject(m_process, INFINITE);
+    CloseHandle(m_process);
+    m_process = nullptr;
+}
+
 LocalTimeValues GetFixedTime()
 {
     LocalTimeValues now;

@@ -18,6 +18,23 @@ void DeleteTreeForTest(const std::string& path);
 // A file of the build as the test prefix sees it: through the Z: drive.
 std::string ToWindowsPath(const std::string& buildPath);
 
+// Another program holding a file open as scanners do (sharing read and write, not
+// delete), or, locking, sharing nothing; the file is created when missing.
+class CHolder
+{
+public:
+    explicit CHolder(const std::string& path, bool lock = false);
+    ~CHolder() { Release(); }
+    CHolder(const CHolder&) = delete;
+    CHolder& operator=(const CHolder&) = delete;
+
+    bool IsHolding() const;
+    void Release();
+
+private:
+    HANDLE m_process = nullptr;
+};
+
 // The fixed clock the tests run on: 6 December 2026, 18:25:04.
 LocalTimeValues GetFixedTime();
 

@@ -5,6 +5,8 @@
 #include "pause.h"
 #include "text.h"
 
+#include <memory>
+
 namespace {
 
 const char kErr[] = "c:\\velk\\nuv.err";
@@ -107,4 +109,49 @@ TEST_F(InstallShieldWrapperTest, BrakkelKeepsTheSourcesOfAFailedRun)
         EXPECT_TRUE(row.wrapper->CleanupInstallationFiles(directory.data()));
         EXPECT_EQ(FileExists("C:\\VELK\\SRC\\data.cab"), row.kept) << (row.wrapper == &brakkel) << row.errorFile;
     }
+}
+
+TEST_F(InstallShieldWrapperTest, AResultFileOfAnyFormOrHeldGivesItsCodeOrTheMissingResult)
+{
+    // The set-up writes the file, the wrapper only reads it: it is never changed. A file
+    // that cannot be read, wherever it is missing from, gives the missing result, 2.
+    const std::string result = "[ResponseResult]\r\nResultCode=";
+    std::string many;
+    for (int i = 0; i < 100000; ++i)
+        many += "Key=Value\r\n";
+    struct Row {
+        const char* name;
+        std::string content;  // none: the path alone
+        bool readOnly;
+        int hold;             // 0 none, 1 held as scanners hold it, 2 locked
+        int code;
+    } rows[] = {
+        {"empty", "", false, 0, 2},
+        {"binary", std::string("MZ\x90\0\3\0\0\0\xff\xfe\r\n", 12) + result + "0\r\n", false, 0, 0},
+        {"one 1 MB line", std::string(1 << 20, 'x') + "\r\n" + result + "-3\r\n", false, 0, -3},
+        {"a code of 1 MB", result + std::string(1 << 20, '0') + "\r\n", false, 0, 0},
+        {"100 000 lines", "[Other]\r\n" + many + result + "0\r\n", false, 0, 0},
+        {"no line end", result + "-3", false, 0, -3},
+        {"invalid multibyte", "\x81\xff\xe0\x80\xc3\x28 \x82\r\n" + result + "0\r\n\x82", false, 0, 0},
+        {"read-only", result + "0\r\n", true, 0, 0},
+        {"held", result + "0\r\n", false, 1, 0},
+        {"locked", result + "0\r\n", false, 2, 2},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A file of its own for each row: the system may keep what it read of a file.
+        const std::string path = "C:\\VELK\\IS\\result" + std::to_string(++number) + ".log";
+        WriteWholeFile(path, row.content);
+        if (row.readOnly)
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        std::unique_ptr<CHolder> holder;
+        if (row.hold != 0)
+            holder.reset(new CHolder(path, row.hold == 2));
+        EXPECT_EQ(ReadInstallShieldResult(path), row.code);
+        holder.reset();
+        EXPECT_EQ(ReadWholeFile(path), row.content);
+    }
+    EXPECT_EQ(ReadInstallShieldResult("C:\\VELK\\NOFOLDER\\setup.log"), 2);
+    EXPECT_EQ(ReadInstallShieldResult("Q:\\setup.log"), 2);
 }

@@ -22,50 +22,6 @@ std::vector<std::string> ReadAllLines(const std::string& path)
     return lines;
 }
 
-// Another program holding a file open as scanners do: sharing read and write, not delete.
-class CHolder
-{
-public:
-    explicit CHolder(const std::string& path)
-    {
-        std::string command = ToWindowsPath(VELK_TEST_HOLDER) + " " + path;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-            return;
-        CloseHandle(process.hThread);
-        m_process = process.hProcess;
-        // Held once an open that shares nothing is refused.
-        for (;;) {
-            HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
-                break;
-            if (probe != INVALID_HANDLE_VALUE)
-                CloseHandle(probe);
-            if (WaitForSingleObject(m_process, 10) != WAIT_TIMEOUT)
-                break;
-        }
-    }
-    ~CHolder() { Release(); }
-    CHolder(const CHolder&) = delete;
-    CHolder& operator=(const CHolder&) = delete;
-
-    bool IsHolding() const { return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT; }
-    void Release()
-    {
-        if (!m_process)
-            return;
-        TerminateProcess(m_process, 0);
-        WaitForSingleObject(m_process, INFINITE);
-        CloseHandle(m_process);
-        m_process = nullptr;
-    }
-
-private:
-    HANDLE m_process = nullptr;
-};
-
 CHolder* g_releaseAtPause = nullptr;
 void ReleaseHolder(unsigned long)
 {
