@@ -12,15 +12,15 @@ BUILD = os.environ.get("VELK_BUILD_DIR", os.path.join(REPO, "build", "win32"))
 ARTEFACTS = os.environ.get("VELK_ARTEFACTS", os.path.join(REPO, "build", "artefacts"))
 
 
-def _load_vpc():
-    loader = importlib.machinery.SourceFileLoader("vpc", os.path.join(REPO, "scripts", "vpc"))
-    module_spec = importlib.util.spec_from_loader("vpc", loader)
-    module = importlib.util.module_from_spec(module_spec)
+def load_script(name):
+    """A script of scripts/ (they have no .py ending) as a module."""
+    loader = importlib.machinery.SourceFileLoader(name.replace("-", "_"), os.path.join(REPO, "scripts", name))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
     loader.exec_module(module)
     return module
 
 
-vpc = _load_vpc()
+vpc = load_script("vpc")
 
 
 def built(relative):

@@ -1,0 +1,20 @@
+"""A short power-cut campaign: ten cuts at random moments of factory installations, with
+a scanner holding files all through; nothing may be lost (scripts/fault-campaign runs
+the long one)."""
+
+import os
+
+from conftest import BUILD, built, load_script
+
+
+def test_ten_power_cuts_lose_nothing(artefacts):
+    for name in ("engine/NUV.exe", "wrappers/command/Ostrel.dll", "fixtures/task_exit.exe", "fixtures/scanner.exe"):
+        built(name)
+    campaign = load_script("fault-campaign")
+    result = campaign.run_campaign(10, seed=1, build_dir=BUILD, out_dir=os.path.join(artefacts, "fault-campaign"),
+                                   report=lambda line: None)
+    table = result.table()
+    with open(os.path.join(artefacts, "fault-campaign.txt"), "w") as f:
+        f.write(table + "\n")
+    assert sum(result.cuts.values()) == 10
+    assert result.violations == [], table
