@@ -16,6 +16,8 @@ const char kPlaceFailed[] = " could not take the place of ";
 
 int g_atomicAvailable = -1;
 
+const std::size_t kRewriteWriteBuffer = 64 * 1024;
+
 bool IsHeldByAnotherProgram(DWORD error)
 {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
@@ -116,6 +118,8 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failure = DescribeOpenFailure(rewritePath, error);
         return result;
     }
+    // One write call for many lines: the rewrite counts only once it is whole.
+    rewrite.SetWriteBuffer(kRewriteWriteBuffer);
     std::string line;
     for (int number = 1; result.failure.empty() && reader.ReadLine(line); ++number) {
         rewrite.WriteLine(edit(number, line, reader.HadLineEnd() != FALSE));

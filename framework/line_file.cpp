@@ -8,7 +8,7 @@ const DWORD kChunk = 8192;
 
 CLineFile::CLineFile(std::size_t maxLineLength)
     : m_maxLineLength(maxLineLength == 0 ? 1 : maxLineLength), m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false),
-      m_readFailed(false), m_hadLineEnd(false), m_failureCode(0)
+      m_readFailed(false), m_hadLineEnd(false), m_failureCode(0), m_writeBufferLimit(0)
 {
 }
 
@@ -104,13 +104,31 @@ BOOL CLineFile::WriteLine(const std::string& text)
             out += '\r';
         out += text[i];
     }
+    if (m_writeBufferLimit == 0) {
+        WriteOut(out);
+        return TRUE;
+    }
+    m_pendingWrites += out;
+    if (m_pendingWrites.size() >= m_writeBufferLimit)
+        WritePending();
+    return TRUE;
+}
+
+void CLineFile::WriteOut(const std::string& bytes)
+{
     DWORD written = 0;
-    if (!out.empty() &&
-        (!WriteFile(m_file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr) || written != out.size())) {
+    if (!bytes.empty() && !m_writeFailed &&
+        (!WriteFile(m_file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+         written != bytes.size())) {
         m_writeFailed = true;
         m_failureCode = GetLastError();
     }
-    return TRUE;
+}
+
+void CLineFile::WritePending()
+{
+    WriteOut(m_pendingWrites);
+    m_pendingWrites.clear();
 }
 
 BOOL CLineFile::SeekToBegin()
@@ -154,7 +172,8 @@ BOOL CLineFile::Flush()
 {
     if (!IsOpen())
         return FALSE;
-    if (m_mode != modeRead && !FlushFileBuffers(m_file)) {
+    WritePending();
+    if (m_mode != modeRead && !m_writeFailed && !FlushFileBuffers(m_file)) {
         m_writeFailed = true;
         m_failureCode = GetLastError();
     }
@@ -164,9 +183,12 @@ BOOL CLineFile::Flush()
 void CLineFile::Close()
 {
     if (m_file != INVALID_HANDLE_VALUE) {
+        WritePending();
         CloseHandle(m_file);
         m_file = INVALID_HANDLE_VALUE;
     }
     m_buffer.clear();
     m_bufferOffset = 0;
+    m_pendingWrites.clear();
+    m_writeBufferLimit = 0;
 }

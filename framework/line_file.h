@@ -33,6 +33,11 @@ public:
     BOOL HadLineEnd() const { return m_hadLineEnd; }
     // Writes the text as it is, with no line end added.
     virtual BOOL WriteLine(const std::string& text);
+    // From now until Close, writes gather up to this many bytes before they go to the
+    // file in one call (Flush and Close write what is gathered). Only for a file that
+    // means nothing until it is whole, such as a rewrite: a line is not on the disk
+    // when WriteLine returns.
+    void SetWriteBuffer(std::size_t bytes) { m_writeBufferLimit = bytes; }
     virtual BOOL SeekToBegin();
     virtual BOOL SeekToEnd();
     virtual BOOL Seek(long offset, int origin);
@@ -51,6 +56,8 @@ public:
 
 private:
     BOOL FillBuffer();
+    void WriteOut(const std::string& bytes);
+    void WritePending();
 
     std::size_t m_maxLineLength;
     HANDLE m_file;
@@ -62,4 +69,6 @@ private:
     bool m_readFailed;
     bool m_hadLineEnd;
     DWORD m_failureCode;
+    std::size_t m_writeBufferLimit;  // 0: every line is written at once
+    std::string m_pendingWrites;
 };
