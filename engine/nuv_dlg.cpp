@@ -65,9 +65,16 @@ BOOL CNUVDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         SendDlgItemMessageA(m_hWnd, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
         SendDlgItemMessageA(m_hWnd, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
         return SetResult(0);
-    case WM_PROGRESS_STEP:
-        SendDlgItemMessageA(m_hWnd, IDC_PROGRESS_BAR, PBM_STEPIT, 0, 0);
+    case WM_PROGRESS_STEP: {
+        // The bar repaints when this thread is idle again, not while the worker waits
+        // for the answer: a repaint there costs the worker milliseconds per entry.
+        HWND bar = GetDlgItem(m_hWnd, IDC_PROGRESS_BAR);
+        SendMessageA(bar, WM_SETREDRAW, FALSE, 0);
+        SendMessageA(bar, PBM_STEPIT, 0, 0);
+        SendMessageA(bar, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(bar, nullptr, TRUE);
         return SetResult(0);
+    }
     case WM_QUERY_ERRORFLAG:
         return SetResult(app->IsErrorFlagEnabled());
     case WM_SHOW_RESTART:

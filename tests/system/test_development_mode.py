@@ -54,6 +54,28 @@ def installs(pc):
     return pc.read_file(CALLS).decode().count("install") if pc.exists(CALLS) else 0
 
 
+def common_colour(rows, left, right, top, bottom):
+    counts = {}
+    for y in range(top, bottom):
+        for x in range(left, right):
+            pixel = bytes(rows[y][x * 3:x * 3 + 3])
+            counts[pixel] = counts.get(pixel, 0) + 1
+    return max(counts, key=counts.get)
+
+
+def filled_part(pc, person, path):
+    """The progress bar's position, and whether its first third is drawn in another
+    colour than its last third: filled."""
+    window = person.wait_for(lambda w: w["process"].lower() == "nuv.exe" and any(c["id"] == 1000 for c in w["children"]))
+    bar = control(window, 1000)
+    r = bar["rect"]
+    third = (r["right"] - r["left"]) // 3
+    rows = vpc.read_png(pc.screenshot(path))[2]
+    first = common_colour(rows, r["left"] + 3, r["left"] + third - 3, r["top"] + 3, r["bottom"] - 3)
+    last = common_colour(rows, r["right"] - third + 3, r["right"] - 3, r["top"] + 3, r["bottom"] - 3)
+    return bar["pos"], first != last
+
+
 def wait_until(condition, timeout=120):
     deadline = time.monotonic() + timeout
     while not condition():
@@ -78,6 +100,7 @@ def test_a_paused_start_is_stepped_entry_by_entry_then_run_to_the_end(make_pc, a
     # In the bottom-right corner of the 1024 x 768 screen (Wine shows no taskbar here).
     assert (window["rect"]["right"], window["rect"]["bottom"]) == (1024, 768)
     pc.screenshot(artefacts + "/development-mode.png")
+    assert filled_part(pc, person, artefacts + "/progress-no-step.png") == (0, False)
 
     # The run list in Notepad.
     person.click(RUN_NUV)
@@ -92,6 +115,8 @@ def test_a_paused_start_is_stepped_entry_by_entry_then_run_to_the_end(make_pc, a
     window = person.dev_window(waiting)
     assert enabled(window) == {"step": True, "run": True, "pause": False, "continue": True}
     assert len(log_text(pc)) == logged
+    # The bar stands one of three steps on, and is drawn so.
+    assert filled_part(pc, person, artefacts + "/progress-one-step.png") == (1, True)
 
     # Logging on again, one more step: the log goes on.
     person.click(LOGGING_ON)
