@@ -1,8 +1,11 @@
 #include "fendrix_command_line.h"
 #include "morlane_text.h"
 #include "next_parameter.h"
+#include "version_block.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 TEST(NextParameter, QuotesTabsLengthsAndTheEnd)
 {
@@ -144,5 +147,59 @@ TEST(DriveReferenceFile, RecordsUpToTheEndOrTheFirstBadOne)
         EXPECT_EQ(file.records.size(), row.records) << row.lines.size();
         EXPECT_EQ(file.invalid, row.invalid) << row.lines.size();
         EXPECT_EQ(file.keyLine, row.badKeyLine) << row.lines.size();
+    }
+}
+
+namespace {
+// A version block as a resource compiler writes it: lengths, type, UTF-16 key, the
+// fixed part on a 32-bit boundary.
+std::string VersionBlock(const std::string& key, unsigned valueLength, unsigned ms, unsigned ls, int cut = 0)
+{
+    std::string block(6, '\0');
+    for (char c : key)
+        block += std::string(1, c) + '\0';
+    block += std::string(2, '\0');
+    while (block.size() % 4)
+        block += '\0';
+    std::string fixed(52, '\0');
+    const unsigned words[] = {0xFEEF04BDu, 0x10000u, ms, ls};
+    for (int i = 0; i < 4; ++i)
+        for (int b = 0; b < 4; ++b)
+            fixed[i * 4 + b] = static_cast<char>((words[i] >> (8 * b)) & 0xff);
+    block += fixed;
+    const std::size_t length = block.size() - cut;
+    block[0] = static_cast<char>(length & 0xff);
+    block[1] = static_cast<char>(length >> 8);
+    block[2] = static_cast<char>(valueLength & 0xff);
+    block[3] = static_cast<char>(valueLength >> 8);
+    return block;
+}
+}
+
+TEST(VersionBlock, TheFixedPartGivesTheFileVersionOnlyWhenItIsWhole)
+{
+    struct Row {
+        const char* name;
+        std::string block;
+        bool read;
+        std::vector<unsigned short> parts;
+    } rows[] = {
+        {"as written", VersionBlock("VS_VERSION_INFO", 52, 0x50000, 0x2), true, {5, 0, 0, 2}},
+        {"a key that ends off the boundary", VersionBlock("AB", 52, 0x10002, 0x30004), true, {1, 2, 3, 4}},
+        {"a longer block", VersionBlock("VS_VERSION_INFO", 52, 0xffffffffu, 0) + std::string(100, 'x'), true,
+         {0xffff, 0xffff, 0, 0}},
+        {"no fixed part", VersionBlock("VS_VERSION_INFO", 0, 0x50000, 0x2), false, {}},
+        {"its own length cuts the fixed part", VersionBlock("VS_VERSION_INFO", 52, 0x50000, 0x2, 1), false, {}},
+        {"the bytes end inside the fixed part", VersionBlock("VS_VERSION_INFO", 52, 0x50000, 0x2).substr(0, 80), false,
+         {}},
+        {"a key without its end", std::string("\x40\0\x34\0\0\0") + std::string(58, 'k'), false, {}},
+        {"shorter than a header", std::string("\x06\0", 2), false, {}},
+    };
+    for (const Row& row : rows) {
+        unsigned short parts[4] = {9, 9, 9, 9};
+        EXPECT_EQ(ReadFixedVersionFromBlock(row.block, parts), row.read) << row.name;
+        if (row.read) {
+            EXPECT_EQ(std::vector<unsigned short>(parts, parts + 4), row.parts) << row.name;
+        }
     }
 }
