@@ -39,13 +39,15 @@ bool HasWildCard(const std::string& text)
     return text.find_first_of("*?") != std::string::npos;
 }
 
-// The last-write time as local calendar time, to the whole second. One lookup of the
-// file's attributes: no search handle to open and close.
+// The last-write time as local calendar time, to the whole second. (A file search, not
+// GetFileAttributesEx: Windows 95 has no such function.)
 bool GetLocalWriteTime(const std::string& path, SYSTEMTIME& local)
 {
-    WIN32_FILE_ATTRIBUTE_DATA found;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &found))
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
         return false;
+    FindClose(search);
     FILETIME localTime;
     return FileTimeToLocalFileTime(&found.ftLastWriteTime, &localTime) && FileTimeToSystemTime(&localTime, &local);
 }
