@@ -5,6 +5,7 @@
 #include "time_stamp_text.h"
 
 #include <climits>
+#include <vector>
 
 namespace
 {
@@ -13,7 +14,6 @@ const char* const kStartKeyword = "START ";
 const char* const kStopKeyword = "STOP ";
 const char* const kCleanKeyword = "CLEAN ";
 const char* const kFieldSeparator = ", ";
-const char kFieldDelimiter = ',';
 
 enum FieldIndex
 {
@@ -46,22 +46,15 @@ void CRunEntry::ParseLine(const std::string& lineText)
     m_stopTime.clear();
     m_cleanTime.clear();
 
-    const std::string text = TrimWhiteSpace(lineText);
-    std::string::size_type fieldStart = 0;
-    // No text left ends the loop, so a trailing comma adds no empty field.
-    for (int index = kWrapperField; fieldStart < text.size(); ++index) {
-        std::string::size_type fieldEnd = text.find(kFieldDelimiter, fieldStart);
-        if (fieldEnd == std::string::npos)
-            fieldEnd = text.size();
-        const std::string field = TrimWhiteSpace(text.substr(fieldStart, fieldEnd - fieldStart));
-        fieldStart = fieldEnd + 1;
-
-        switch (index) {
+    const std::vector<std::string> fields = SplitRunListFields(lineText);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::string& field = fields[i];
+        switch (static_cast<int>(i) + kWrapperField) {
         case kWrapperField: m_wrapperName = field; break;
         case kCommandField: m_installCommand = field; break;
         case kCleanDirectoryField: m_cleanDirectory = field; break;
         case kTimeoutField: m_timeout = field; break;
-        case kRestartField: m_rebootFlag = IsSameText(field, kRebootText) ? 1 : 0; break;
+        case kRestartField: m_rebootFlag = IsRebootField(field) ? 1 : 0; break;
         case kStartField: m_startTime = field; break;
         case kStopField: m_stopTime = field; break;
         case kCleanField: m_cleanTime = field; break;

@@ -4,6 +4,7 @@
 #include "text.h"
 
 #include <string>
+#include <vector>
 
 enum class RunListLineKind
 {
@@ -14,3 +15,11 @@ enum class RunListLineKind
 
 
 RunListLineKind GetRunListLineKind(const std::string& line);
+
+// The fields of an entry line: the trimmed line cut at every comma (there is no
+// quoting), each field trimmed. No text after a comma adds no field, so a trailing
+// comma gives none and two commas in a row give an empty one.
+std::vector<std::string> SplitRunListFields(const std::string& line);
+
+// Whether a fifth field asks for a restart: "REBOOT" in any letter case.
+bool IsRebootField(const std::string& field);

@@ -54,6 +54,21 @@ bool IsMsiPackageCommand(const std::string& command)
     return upper.find(kPackageMarker) != std::string::npos && upper.find(kLauncherMarker) == std::string::npos;
 }
 
+std::string GetMsiPackagePath(const std::string& command)
+{
+    const std::string upper = MakeUpperText(command);
+    const std::string::size_type start = FindPackageStart(upper);
+    if (start == std::string::npos)
+        return std::string();
+    if (command[start] == '"') {
+        const std::string::size_type end = upper.find(kQuotedPackageMarker, start);
+        return command.substr(start + 1, end - start - 1 + std::string(kPackageMarker).size());
+    }
+    const std::string::size_type end = upper.find(kPackageMarker, start);
+    return command.substr(start, end == std::string::npos ? std::string::npos
+                                                          : end - start + std::string(kPackageMarker).size());
+}
+
 bool MakeMsiexecCommand(std::string& command)
 {
     const std::string upper = MakeUpperText(command);

@@ -39,6 +39,10 @@ extern const std::size_t kMsiOptionCount;
 // letter case). Every other command runs as it is.
 bool IsMsiPackageCommand(const std::string& command);
 
+// The package a Windows Installer command names, found where the wrapper finds it (a
+// quoted package without its quotes); empty when a quoted package has no opening quote.
+std::string GetMsiPackagePath(const std::string& command);
+
 // Puts "MSIEXEC /I " directly before the package (dropping what stood before it), or
 // only checks a command that starts with it. FALSE: the package does not directly follow
 // "MSIEXEC /I ", or a quoted package has no opening quote; the command is then as given.

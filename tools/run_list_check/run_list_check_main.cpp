@@ -1,0 +1,73 @@
+// run-list-check RUN.NUV [--sources DIR]: what would go wrong with a run list on the
+// machine, line by line. Exit code 0 without errors (warnings allowed), 1 with
+// errors, 2 when the list cannot be read or the command line is wrong.
+#include "run_list_check.h"
+#include "source_folder.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+namespace
+{
+
+const char kUsage[] = "usage: run-list-check RUN.NUV [--sources DIR]\n"
+                      "  DIR holds one folder per drive, named by its letter (C, D, ...)\n";
+
+bool IsFolderPath(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string list;
+    std::string sources;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--sources" && i + 1 < argc && sources.empty())
+            sources = argv[++i];
+        else if (list.empty() && arg.compare(0, 2, "--") != 0)
+            list = arg;
+        else
+            return std::cerr << kUsage, 2;
+    }
+    if (list.empty())
+        return std::cerr << kUsage, 2;
+    std::ifstream file(list, std::ios::binary);
+    if (!file || IsFolderPath(list))
+        return std::cerr << list << ": cannot be read\n", 2;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    if (file.bad())
+        return std::cerr << list << ": cannot be read\n", 2;
+
+    std::unique_ptr<CSourceFolder> tree;
+    if (!sources.empty()) {
+        if (!IsFolderPath(sources))
+            return std::cerr << sources << ": no such folder\n", 2;
+        tree.reset(new CSourceFolder(sources));
+        if (tree->GetDriveLetters().empty())
+            return std::cerr << sources << ": holds no drive folder (C, D, ...)\n", 2;
+    }
+
+    int errors = 0;
+    int warnings = 0;
+    for (const RunListFinding& finding : CheckRunList(bytes.str(), tree.get())) {
+        const bool error = finding.level == FindingLevel::Error;
+        (error ? errors : warnings)++;
+        std::cout << list << ":" << finding.lineNumber << ": " << (error ? "error: " : "warning: ") << finding.text
+                  << "\n";
+    }
+    std::cout << errors << (errors == 1 ? " error, " : " errors, ") << warnings
+              << (warnings == 1 ? " warning" : " warnings") << "\n";
+    return errors ? 1 : 0;
+}
