@@ -23,6 +23,22 @@ def load_script(name):
 vpc = load_script("vpc")
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "native: runs on Linux alone, without Wine")
+
+
+def pytest_collection_modifyitems(config, items):
+    """Everything but the native tests runs programs in a virtual PC: on a machine that
+    cannot run Wine's 32-bit programs they are skipped, saying why."""
+    able, why = vpc.can_run_32bit_programs()
+    if able:
+        return
+    skip = pytest.mark.skip(reason="needs Wine: " + why)
+    for item in items:
+        if item.get_closest_marker("native") is None:
+            item.add_marker(skip)
+
+
 def built(relative):
     """Path of a binary of the win32 build; the test fails clearly when it is missing."""
     path = os.path.join(BUILD, relative)

@@ -12,6 +12,8 @@ import pytest
 
 from conftest import BUILD, REPO
 
+pytestmark = pytest.mark.native
+
 ALLOWLIST = os.path.join(REPO, "tests", "system", "imports.allow")
 RUNTIME_DLLS = re.compile(r"^(libgcc|libstdc\+\+|libwinpthread|.*mingw)", re.I)
 
