@@ -38,9 +38,17 @@ function(velk_version_resource target file_name description)
 endfunction()
 
 # Marks a target as one of the binaries that go into the ZIP for the factory.
+# The engine and its plug-ins go to Velk\NUV, the utilities beside that folder: the
+# engine's clean-up at the end deletes the files of its own folder, and the utilities
+# must outlive it.
 function(velk_ship target)
   if(VELK_FLAVOUR STREQUAL "ship")
-    install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+    get_target_property(type ${target} TYPE)
+    set(destination Velk)
+    if(type STREQUAL "SHARED_LIBRARY" OR target STREQUAL "NUV")
+      set(destination Velk/NUV)
+    endif()
+    install(TARGETS ${target} RUNTIME DESTINATION ${destination} LIBRARY DESTINATION ${destination})
     set_property(GLOBAL APPEND PROPERTY VELK_SHIPPED_TARGETS ${target})
   endif()
 endfunction()
