@@ -59,6 +59,12 @@ TEST(MsiCommand, EveryRowOfTheCommandTable)
         // Upper-case /QN and a lower-case property name are not recognised.
         {&kQuillan, &kNew, "MSIEXEC /I C:\\A.MSI /QN reboot=force",
          "MSIEXEC /I C:\\A.MSI /QN reboot=force REBOOT=ReallySuppress FASTOEM=1 ALLUSERS=1 DISABLEROLLBACK=1 /qn"},
+        // Names and options count only as arguments of their own, not inside a path or word.
+        {&kQuillan, &kNew, "C:\\APPS\\REBOOTFIX\\FIX.MSI",
+         "MSIEXEC /I C:\\APPS\\REBOOTFIX\\FIX.MSI REBOOT=ReallySuppress FASTOEM=1 ALLUSERS=1 DISABLEROLLBACK=1 /qn"},
+        {&kQuillan, &kOld, "MSIEXEC /I C:\\FASTOEM\\A.MSI FASTOEM=1 MYREBOOT=1 /qnx",
+         "MSIEXEC /I C:\\FASTOEM\\A.MSI MYREBOOT=1 /qnx REBOOT=ReallySuppress ALLUSERS=1 DISABLEROLLBACK=1 /qn"},
+        {&kSorvane, &kNew, "MSIEXEC /I C:\\A.MSI REBOOT", "MSIEXEC /I C:\\A.MSI REBOOT REBOOT=ReallySuppress /qn"},
         // A property already set as the table wants stays as it is.
         {&kQuillan, &kNew, "MSIEXEC /I C:\\A.MSI DISABLEROLLBACK=1 /qn",
          "MSIEXEC /I C:\\A.MSI DISABLEROLLBACK=1 /qn REBOOT=ReallySuppress FASTOEM=1 ALLUSERS=1"},

@@ -46,6 +46,22 @@ std::string::size_type FindPackageStart(const std::string& upper)
     return space == std::string::npos ? 0 : space + 1;
 }
 
+// The first place where text stands as an argument of its own: at the start or after a
+// blank, and followed by "=" (a property) or by the end or a blank (an option). A name
+// inside a path or a longer word ("C:\APPS\REBOOTFIX\") is not that argument.
+std::string::size_type FindArgument(const std::string& command, const std::string& text, bool property)
+{
+    for (std::string::size_type at = command.find(text); at != std::string::npos; at = command.find(text, at + 1)) {
+        const std::string::size_type after = at + text.size();
+        const bool starts = at == 0 || command[at - 1] == ' ' || command[at - 1] == '\t';
+        const bool ends = property ? after < command.size() && command[after] == '='
+                                   : after == command.size() || command[after] == ' ' || command[after] == '\t';
+        if (starts && ends)
+            return at;
+    }
+    return std::string::npos;
+}
+
 } // namespace
 
 bool IsMsiPackageCommand(const std::string& command)
@@ -88,7 +104,7 @@ bool MakeMsiexecCommand(std::string& command)
 void ApplyMsiProperty(std::string& command, const MsiPropertyRow& row, const CFileVersion& installed)
 {
     const std::string name = row.name;
-    const std::string::size_type at = command.find(name);
+    const std::string::size_type at = FindArgument(command, name, true);
     if (at == std::string::npos) {
         if (installed.IsAtLeast(row.minimum))
             command += " " + name + "=" + row.value;
@@ -111,7 +127,7 @@ void ApplyMsiProperty(std::string& command, const MsiPropertyRow& row, const CFi
 
 void ApplyMsiOption(std::string& command, const MsiOptionRow& row, const CFileVersion& installed)
 {
-    const std::string::size_type at = command.find(row.option);
+    const std::string::size_type at = FindArgument(command, row.option, false);
     if (at == std::string::npos && row.mode == kReplaceDifferentValue) {
         if (installed.IsAtLeast(row.minimum))
             command += std::string(" ") + row.option;
