@@ -38,6 +38,9 @@ void CheckPreparedCommand(const std::string& given)
             FUZZ_CHECK(command.size() <= given.size() + kPrefixLength + 80);
         }
     }
+    // The package the check looks for is a piece of the command itself.
+    const std::string path = GetMsiPackagePath(given);
+    FUZZ_CHECK(given.find(path) != std::string::npos);
     // The package's place, before any property touches it.
     std::string made = given;
     if (MakeMsiexecCommand(made)) {
