@@ -16,6 +16,9 @@ pytestmark = pytest.mark.native
 ENGINE_FOLDER = ["NUV.exe", "Quillan.dll", "Sorvane.dll", "Brakkis.dll", "Brakkel.dll", "Ostrel.dll"]
 UTILITIES = ["Hobrint.exe", "Jaskel.exe", "Fendrix.exe", "Morlane.exe", "Vindle.exe", "Tevrost.exe", "Pomrel.exe"]
 EXTRAS = {"README.TXT": "package/README.TXT", "Samples/RUN.NUV": "package/RUN.NUV", "Samples/nuv.txt": "package/nuv.txt"}
+EXTRAS.update(("Docs/" + name, "docs/" + name) for name in (
+    "run-list.md", "markers.md", "messages.md", "wrappers.md", "development-mode.md", "development-mode.png",
+    "drive-fixup.md", "copy-newer-and-late-bind.md", "timing-utilities.md"))
 FIXED_INFO = b"\xbd\x04\xef\xfe"
 
 
@@ -47,6 +50,10 @@ def test_zip_holds_the_machine_layout_and_named_versions():
         files = sorted(n for n in archive.namelist() if not n.endswith("/"))
         expected = sorted(["Velk/NUV/" + n for n in ENGINE_FOLDER] + ["Velk/" + n for n in UTILITIES] + list(EXTRAS))
         assert files == expected
+        # The engineers' text names everything the archive holds.
+        readme = archive.read("README.TXT").decode("latin-1")
+        for name in files:
+            assert name == "README.TXT" or os.path.basename(name) in readme, name
         for name, source in EXTRAS.items():
             with open(os.path.join(REPO, source), "rb") as f:
                 assert archive.read(name) == f.read(), name
