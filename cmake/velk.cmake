@@ -37,17 +37,11 @@ function(velk_version_resource target file_name description)
   target_sources(${target} PRIVATE ${rc})
 endfunction()
 
-# Marks a target as one of the binaries that go into the ZIP for the factory.
-# The engine and its plug-ins go to Velk\NUV, the utilities beside that folder: the
-# engine's clean-up at the end deletes the files of its own folder, and the utilities
-# must outlive it.
-function(velk_ship target)
+# Marks a target as one of the binaries that go into the ZIP for the factory, in the
+# folder it has on the machine: Velk/NUV for the engine and its plug-ins, Velk for the
+# utilities, which must outlive the engine's clean-up of its own folder.
+function(velk_ship target destination)
   if(VELK_FLAVOUR STREQUAL "ship")
-    get_target_property(type ${target} TYPE)
-    set(destination Velk)
-    if(type STREQUAL "SHARED_LIBRARY" OR target STREQUAL "NUV")
-      set(destination Velk/NUV)
-    endif()
     install(TARGETS ${target} RUNTIME DESTINATION ${destination} LIBRARY DESTINATION ${destination})
     set_property(GLOBAL APPEND PROPERTY VELK_SHIPPED_TARGETS ${target})
   endif()
@@ -103,10 +97,15 @@ function(velk_add_msi output folder source)
 endfunction()
 
 # A shipped windowed program: its entry point around the static library that holds it.
+# It goes to Velk on the machine, or to the folder given after DESTINATION.
 function(velk_shipped_program target file_name description lib)
-  add_executable(${target} WIN32 ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 4 arg "" "DESTINATION" "")
+  if(NOT arg_DESTINATION)
+    set(arg_DESTINATION Velk)
+  endif()
+  add_executable(${target} WIN32 ${arg_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE ${lib})
   velk_target_defaults(${target})
   velk_version_resource(${target} "${file_name}" "${description}")
-  velk_ship(${target})
+  velk_ship(${target} ${arg_DESTINATION})
 endfunction()

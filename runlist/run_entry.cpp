@@ -9,7 +9,6 @@
 
 namespace
 {
-const char* const kRebootText = "REBOOT";
 const char* const kStartKeyword = "START ";
 const char* const kStopKeyword = "STOP ";
 const char* const kCleanKeyword = "CLEAN ";
@@ -68,7 +67,7 @@ std::string CRunEntry::FormatLine() const
     std::string line = m_wrapperName + kFieldSeparator + m_installCommand + kFieldSeparator
         + m_cleanDirectory + kFieldSeparator + m_timeout + kFieldSeparator;
     if (m_rebootFlag)
-        line += kRebootText;
+        line += kRebootFieldText;
 
     // Empty stamps at the end are left out. An empty stamp before a set one keeps
     // its place, or the later stamp would be read back as the earlier one.

@@ -4,8 +4,9 @@ namespace
 {
 const char kCommentMark = '#';
 const char kFieldDelimiter = ',';
-const char kRebootText[] = "REBOOT";
 }
+
+const char kRebootFieldText[] = "REBOOT";
 
 RunListLineKind GetRunListLineKind(const std::string& line)
 {
@@ -34,5 +35,5 @@ std::vector<std::string> SplitRunListFields(const std::string& line)
 
 bool IsRebootField(const std::string& field)
 {
-    return IsSameText(field, kRebootText);
+    return IsSameText(field, kRebootFieldText);
 }

@@ -21,5 +21,8 @@ RunListLineKind GetRunListLineKind(const std::string& line);
 // comma gives none and two commas in a row give an empty one.
 std::vector<std::string> SplitRunListFields(const std::string& line);
 
+// The fifth field's one meaningful text, as the engine writes it.
+extern const char kRebootFieldText[];
+
 // Whether a fifth field asks for a restart: "REBOOT" in any letter case.
 bool IsRebootField(const std::string& field);

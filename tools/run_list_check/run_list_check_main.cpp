@@ -4,14 +4,12 @@
 #include "run_list_check.h"
 #include "source_folder.h"
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 
 namespace
 {
@@ -21,8 +19,8 @@ const char kUsage[] = "usage: run-list-check RUN.NUV [--sources DIR]\n"
 
 bool IsFolderPath(const std::string& path)
 {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
 }
 
 } // namespace
