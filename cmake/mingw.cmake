@@ -25,6 +25,11 @@ else()
   set(VELK_WINDOWS_ARCH win32)
 endif()
 
+# The C compiler of the other architecture, for the test plug-in the engine must refuse.
+list(REMOVE_ITEM velk_mingw_archs ${VELK_MINGW_ARCH})
+set(VELK_OTHER_MINGW_ARCH ${velk_mingw_archs})
+set(VELK_OTHER_MINGW_C_COMPILER /usr/bin/${VELK_OTHER_MINGW_ARCH}-w64-mingw32-gcc-${VELK_MINGW_THREADS})
+
 if(VELK_MINGW_THREADS STREQUAL "posix")
   # Windows tests: GoogleTest needs std::mutex, which only the posix thread model has.
   # Linked fully static so that no winpthreads DLL is needed under Wine.
