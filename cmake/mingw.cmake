@@ -30,6 +30,17 @@ list(REMOVE_ITEM velk_mingw_archs ${VELK_MINGW_ARCH})
 set(VELK_OTHER_MINGW_ARCH ${velk_mingw_archs})
 set(VELK_OTHER_MINGW_C_COMPILER /usr/bin/${VELK_OTHER_MINGW_ARCH}-w64-mingw32-gcc-${VELK_MINGW_THREADS})
 
+if(VELK_MINGW_ARCH STREQUAL "x86_64")
+  # CMake's default libraries name kernel32 ahead of the C runtime, which binds the x64
+  # runtime's exception handler, __C_specific_handler, to kernel32's forwarder of it: an
+  # export no document promises on the first 64-bit Windows. Without it here, the compiler
+  # names kernel32 after msvcrt, whose first x64 version exports the handler.
+  foreach(lang C CXX)
+    set(CMAKE_${lang}_STANDARD_LIBRARIES
+        "-luser32 -lgdi32 -lwinspool -lshell32 -lole32 -loleaut32 -luuid -lcomdlg32 -ladvapi32")
+  endforeach()
+endif()
+
 if(VELK_MINGW_THREADS STREQUAL "posix")
   # Windows tests: GoogleTest needs std::mutex, which only the posix thread model has.
   # Linked fully static so that no winpthreads DLL is needed under Wine.
