@@ -6,6 +6,7 @@
 #include "engine_paths.h"
 #include "file_bytes.h"
 #include "pause.h"
+#include "registry_view.h"
 #include "system_error_text.h"
 #include "text.h"
 #include "wininit_text.h"
@@ -85,8 +86,8 @@ void CNUVApp::ResetNTAutoLogon()
 {
     Log("CNUVApp::ResetNTAutoLogon(...) called");
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key) !=
-        ERROR_SUCCESS)
+    const REGSAM access = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | kRegistryView;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, access, &key) != ERROR_SUCCESS)
         return;
     const char one[] = "1";
     RegSetValueExA(key, "AutoAdminLogon", 0, REG_SZ, reinterpret_cast<const BYTE*>(one), sizeof one);
@@ -127,7 +128,7 @@ BOOL CNUVApp::DeleteFiles(CNUVDlg*)
     }
 
     HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_WRITE, &key);
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_WRITE | kRegistryView, &key);
     if (result == ERROR_SUCCESS) {
         for (const char* value : kRunValues)
             result = RegDeleteValueA(key, value);

@@ -1,9 +1,11 @@
-"""Every shipped binary imports only reviewed functions of system DLLs.
+"""Every shipped binary of both builds imports only reviewed functions of system DLLs.
 
 Wine exports everything, also when it plays Windows 98, so running under Wine never
-shows an import the target lacks: only this check does. Adding a line to the allowlist
-is a review step: check that Windows 95/NT4 have the function before adding it."""
+shows an import the target lacks: only this check does. Adding a line to an allowlist
+is a review step: check that the build's oldest target has the function before adding
+it (Windows 95/NT4 for the 32-bit build, XP x64 / Server 2003 x64 for the 64-bit one)."""
 
+import collections
 import os
 import re
 import subprocess
@@ -14,22 +16,38 @@ from conftest import BUILD, REPO
 
 pytestmark = pytest.mark.native
 
-ALLOWLIST = os.path.join(REPO, "tests", "system", "imports.allow")
+BUILD64 = os.environ.get("VELK_BUILD64_DIR", os.path.join(REPO, "build", "win64"))
+
+Build = collections.namedtuple("Build", "folder objdump allowlist")
+BUILDS = {
+    "win32": Build(BUILD, "i686-w64-mingw32-objdump", "imports.allow"),
+    "win64": Build(BUILD64, "x86_64-w64-mingw32-objdump", "imports64.allow"),
+}
 RUNTIME_DLLS = re.compile(r"^(libgcc|libstdc\+\+|libwinpthread|.*mingw)", re.I)
 
 
-def shipped_binaries():
-    listing = os.path.join(BUILD, "shipped.txt")
+def shipped_binaries(arch):
+    listing = os.path.join(BUILDS[arch].folder, "shipped.txt")
     if not os.path.exists(listing):
         return []
     with open(listing) as f:
         return [line.strip() for line in f if line.strip()]
 
 
-def read_imports(path):
+def each_shipped(suffix=""):
+    """pytest parameters: (arch, path) of every shipped binary of both builds."""
+    return [pytest.param(arch, path, id=arch + "-" + os.path.basename(path))
+            for arch in BUILDS for path in shipped_binaries(arch) if path.lower().endswith(suffix)]
+
+
+def objdump(arch, path):
+    return subprocess.run([BUILDS[arch].objdump, "-p", path], check=True,
+                          stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True).stdout
+
+
+def read_imports(arch, path):
     """{"DLL!Function", ...} from objdump's import tables."""
-    out = subprocess.run(["i686-w64-mingw32-objdump", "-p", path], check=True,
-                         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True).stdout
+    out = objdump(arch, path)
     imports = set()
     dll = None
     in_table = False
@@ -52,24 +70,26 @@ def read_imports(path):
     return imports
 
 
-def read_allowlist():
-    with open(ALLOWLIST) as f:
+def read_allowlist(arch):
+    with open(os.path.join(REPO, "tests", "system", BUILDS[arch].allowlist)) as f:
         return {line.split("#")[0].strip().upper() for line in f if line.split("#")[0].strip()}
 
 
-def test_something_is_shipped():
-    names = {os.path.basename(p) for p in shipped_binaries()}
-    assert "NUV.exe" in names
+@pytest.mark.parametrize("arch", BUILDS)
+def test_something_is_shipped(arch):
+    names = {os.path.basename(p) for p in shipped_binaries(arch)}
+    assert "NUV.exe" in names, "build it: cmake --build --preset " + arch
 
 
-@pytest.mark.parametrize("binary", shipped_binaries(), ids=os.path.basename)
-def test_imports_are_reviewed_system_functions(binary):
-    imports = read_imports(binary)
+@pytest.mark.parametrize("arch, binary", each_shipped())
+def test_imports_are_reviewed_system_functions(arch, binary):
+    imports = read_imports(arch, binary)
     assert imports, "no import table read from " + binary
     runtime = sorted(i for i in imports if RUNTIME_DLLS.match(i))
     assert not runtime, "MinGW runtime DLL imported: %s" % runtime
-    unreviewed = sorted(i for i in imports if i.upper() not in read_allowlist())
-    assert not unreviewed, "imports not on the allowlist: %s" % unreviewed
+    allowed = read_allowlist(arch)
+    unreviewed = sorted(i for i in imports if i.upper() not in allowed)
+    assert not unreviewed, "imports not on %s: %s" % (BUILDS[arch].allowlist, unreviewed)
 
 
 # Functions that newer runtimes pull in and that the target systems lack.
@@ -78,22 +98,23 @@ KNOWN_TOO_NEW = ("KERNEL32.DLL!GETTICKCOUNT64", "KERNEL32.DLL!INITIALIZESRWLOCK"
                  "KERNEL32.DLL!CREATEHARDLINKW", "MSVCRT.DLL!_FSTAT64", "MSVCRT.DLL!RAND_S")
 
 
-def test_allowlist_names_nothing_too_new():
-    assert not set(KNOWN_TOO_NEW) & read_allowlist()
+@pytest.mark.parametrize("arch", BUILDS)
+def test_allowlist_names_nothing_too_new(arch):
+    assert not set(KNOWN_TOO_NEW) & read_allowlist(arch)
 
 
-def test_reader_sees_every_import_table():
+@pytest.mark.parametrize("arch", BUILDS)
+def test_reader_sees_every_import_table(arch):
     # The window probe is not shipped; it imports from several DLLs, Toolhelp among them.
-    imports = {i.upper() for i in read_imports(os.path.join(BUILD, "fixtures", "window_probe.exe"))}
+    probe = os.path.join(BUILDS[arch].folder, "fixtures", "window_probe.exe")
+    imports = {i.upper() for i in read_imports(arch, probe)}
     assert "KERNEL32.DLL!CREATETOOLHELP32SNAPSHOT" in imports
     assert "USER32.DLL!ENUMWINDOWS" in imports
     assert any(i.startswith("COMCTL32.DLL!") or i.startswith("MSVCRT.DLL!") for i in imports)
 
 
-def read_exports(path):
-    out = subprocess.run(["i686-w64-mingw32-objdump", "-p", path], check=True,
-                         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True).stdout
-    table = out.split("[Ordinal/Name Pointer] Table", 1)
+def read_exports(arch, path):
+    table = objdump(arch, path).split("[Ordinal/Name Pointer] Table", 1)
     if len(table) < 2:
         return []
     names = []
@@ -105,7 +126,6 @@ def read_exports(path):
     return names
 
 
-@pytest.mark.parametrize("plugin", [p for p in shipped_binaries() if p.lower().endswith(".dll")],
-                         ids=os.path.basename)
-def test_plugins_export_exactly_the_two_plain_names(plugin):
-    assert read_exports(plugin) == ["CreateWrapperInstance", "DestroyWrapperInstance"]
+@pytest.mark.parametrize("arch, plugin", each_shipped(".dll"))
+def test_plugins_export_exactly_the_two_plain_names(arch, plugin):
+    assert read_exports(arch, plugin) == ["CreateWrapperInstance", "DestroyWrapperInstance"]

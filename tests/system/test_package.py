@@ -1,5 +1,6 @@
-"""The ZIP for the factory: the folder layout a machine needs, the samples and the
-engineers' text, and binaries that name the product and its version."""
+"""The ZIPs for the factory, one per build: the folder layout a machine needs, the
+samples and the engineers' text, and binaries of the build's architecture that name the
+product and its version."""
 
 import glob
 import os
@@ -21,6 +22,10 @@ EXTRAS.update(("Docs/" + name, "docs/" + name) for name in (
     "drive-fixup.md", "copy-newer-and-late-bind.md", "timing-utilities.md"))
 FIXED_INFO = b"\xbd\x04\xef\xfe"
 
+BUILD64 = os.environ.get("VELK_BUILD64_DIR", os.path.join(REPO, "build", "win64"))
+# Each ZIP's build folder, and the PE machine and optional-header magic of its binaries.
+BUILDS = {"win32": (BUILD, 0x014C, 0x10B), "win64": (BUILD64, 0x8664, 0x20B)}
+
 
 def project_version():
     with open(os.path.join(REPO, "CMakeLists.txt")) as f:
@@ -41,11 +46,22 @@ def version_string(data, key):
     return data[at:end].decode("utf-16-le")
 
 
-def test_zip_holds_the_machine_layout_and_named_versions():
-    archives = glob.glob(os.path.join(BUILD, "Velk-NUV-*-win32.zip"))
-    assert len(archives) == 1, "build the package: cmake --build --preset win32 --target package"
+def pe_machine_and_magic(data):
+    """The COFF machine and the optional header's magic (PE32 or PE32+) of a PE image."""
+    (header,) = struct.unpack_from("<I", data, 0x3C)
+    assert data[header:header + 4] == b"PE\0\0"
+    (machine,) = struct.unpack_from("<H", data, header + 4)
+    (magic,) = struct.unpack_from("<H", data, header + 24)
+    return machine, magic
+
+
+@pytest.mark.parametrize("arch", BUILDS)
+def test_zip_holds_the_machine_layout_and_named_versions(arch):
+    folder, machine, magic = BUILDS[arch]
+    archives = glob.glob(os.path.join(folder, "Velk-NUV-*-%s.zip" % arch))
+    assert len(archives) == 1, "build the package: cmake --build --preset %s --target package" % arch
     version = project_version()
-    assert os.path.basename(archives[0]) == "Velk-NUV-%s-win32.zip" % version
+    assert os.path.basename(archives[0]) == "Velk-NUV-%s-%s.zip" % (version, arch)
     with zipfile.ZipFile(archives[0]) as archive:
         files = sorted(n for n in archive.namelist() if not n.endswith("/"))
         expected = sorted(["Velk/NUV/" + n for n in ENGINE_FOLDER] + ["Velk/" + n for n in UTILITIES] + list(EXTRAS))
@@ -63,6 +79,7 @@ def test_zip_holds_the_machine_layout_and_named_versions():
                 continue
             data = archive.read(name)
             assert data[:2] == b"MZ", name
+            assert pe_machine_and_magic(data) == (machine, magic), name
             assert version_string(data, "ProductName") == "Velk NUV", name
             assert version_string(data, "ProductVersion") == version, name
             assert version_string(data, "OriginalFilename") == os.path.basename(name), name

@@ -173,16 +173,31 @@ TEST_F(WalkTest, AnEntryStartedOnAnEarlierBootButNeverCleanedFailsTheRun)
     EXPECT_EQ(RunList(), Scripted() + ",cmd,,,,START 1,STOP 2\r\n" + Scripted() + ",next\r\n");
 }
 
-TEST_F(WalkTest, AMissingLibraryFailsTheEntryWithItsLoadMessages)
+TEST_F(WalkTest, ALibraryThatDoesNotLoadFailsTheEntryWithItsLoadMessages)
 {
-    const std::string missing = PluginPath("no_such_wrapper.dll");
-    WriteWholeFile(kRunList, missing + ",cmd\r\n" + Scripted() + ",next\r\n");
-    Walk();
-    EXPECT_EQ(ReadWholeFile(kErr), "Failed to load library " + missing + " Error Number: 126\r\n" +
-                                       "LoadWrapperAndCreateInstace return NULL unable to proceed with\r\n\t'" + missing +
-                                       ", cmd, , , , START 18:25:04'\r\n");
-    EXPECT_EQ(Steps(), 1);
-    EXPECT_EQ(Record(), "");
+    struct Case {
+        const char* plugin;
+        const char* error;
+    } cases[] = {
+        {"no_such_wrapper.dll", "126"},
+        // The C plug-in built for the other architecture: refused by the system's loader.
+        {"other_arch_wrapper.dll", "193"},
+    };
+    for (const Case& c : cases) {
+        DeleteFileA(kErr);
+        g_progress.clear();
+        const std::string plugin = PluginPath(c.plugin);
+        WriteWholeFile(kRunList, plugin + ",cmd\r\n" + Scripted() + ",next\r\n");
+        CTestApp fresh;
+        fresh.SetMainWindow(window);
+        fresh.GetControlManager().InstallApplications();
+        EXPECT_EQ(ReadWholeFile(kErr), "Failed to load library " + plugin + " Error Number: " + c.error + "\r\n" +
+                                           "LoadWrapperAndCreateInstace return NULL unable to proceed with\r\n\t'" +
+                                           plugin + ", cmd, , , , START 18:25:04'\r\n")
+            << c.plugin;
+        EXPECT_EQ(Steps(), 1) << c.plugin;
+        EXPECT_EQ(Record(), "") << c.plugin;
+    }
 }
 
 TEST_F(WalkTest, PlugInsWithoutTheirExportsOrObjectFail)

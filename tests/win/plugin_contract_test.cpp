@@ -19,8 +19,6 @@
 #error "VELK_TEST_PLUGIN_DIR must name the folder the test plug-ins are built into"
 #endif
 
-static_assert(sizeof(void*) == 4, "the contract is the 32-bit Windows one");
-
 namespace {
 
 extern "C" {
@@ -83,7 +81,7 @@ std::vector<std::string> GetExportNames(HMODULE module, unsigned* functionCount)
     const unsigned char* base = reinterpret_cast<const unsigned char*>(module);
     IMAGE_DOS_HEADER dos;
     std::memcpy(&dos, base, sizeof dos);
-    IMAGE_NT_HEADERS32 nt;
+    IMAGE_NT_HEADERS nt; // of the test's own architecture, as every loadable plug-in is
     std::memcpy(&nt, base + dos.e_lfanew, sizeof nt);
     IMAGE_DATA_DIRECTORY directory = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     std::vector<std::string> names;
@@ -113,10 +111,10 @@ void ExpectExactExports(const char* fileName, std::vector<std::string> expected)
     EXPECT_EQ(functionCount, expected.size()) << "exports without a name";
 }
 
-// One slot call made by hand the way a thiscall caller makes it: the object in ECX, the
-// arguments pushed right to left, nothing popped afterwards. The stack pointer is
-// measured across the call, so a callee that leaves its arguments behind shows up even
-// where frame pointers would hide it.
+// One slot call made by hand the way wrapper.h's WRAPPER_SLOT_CALL says a caller makes
+// it, for each architecture the contract is defined for. The stack pointer is measured
+// across the call, so a callee that leaves the stack other than the convention says shows
+// up even where frame pointers would hide it.
 struct SlotCall
 {
     std::uintptr_t function;
@@ -124,15 +122,16 @@ struct SlotCall
     std::uintptr_t argumentCount;
     std::uintptr_t arguments[2];
 };
+const std::size_t kWord = sizeof(std::uintptr_t);
 static_assert(offsetof(SlotCall, function) == 0, "layout used by the assembly below");
-static_assert(offsetof(SlotCall, object) == 4, "layout used by the assembly below");
-static_assert(offsetof(SlotCall, argumentCount) == 8, "layout used by the assembly below");
-static_assert(offsetof(SlotCall, arguments) == 12, "layout used by the assembly below");
+static_assert(offsetof(SlotCall, object) == kWord, "layout used by the assembly below");
+static_assert(offsetof(SlotCall, argumentCount) == 2 * kWord, "layout used by the assembly below");
+static_assert(offsetof(SlotCall, arguments) == 3 * kWord, "layout used by the assembly below");
 
 struct SlotResult
 {
     int value;
-    int stackDrift; // bytes the stack pointer moved across the call; 0 when the callee popped
+    int stackDrift; // bytes the stack pointer moved across the call, beyond what the caller removes
 };
 
 SlotResult CallSlotByHand(CWrapper* object, int slot, std::uintptr_t argumentCount,
@@ -142,13 +141,17 @@ SlotResult CallSlotByHand(CWrapper* object, int slot, std::uintptr_t argumentCou
     std::memcpy(&table, static_cast<const void*>(object), sizeof table);
     SlotCall call;
     std::memcpy(&call.function,
-                reinterpret_cast<const void*>(table + static_cast<std::uintptr_t>(slot) * 4),
+                reinterpret_cast<const void*>(table + static_cast<std::uintptr_t>(slot) * kWord),
                 sizeof call.function);
     call.object = object;
     call.argumentCount = argumentCount;
     call.arguments[0] = first;
     call.arguments[1] = second;
     SlotResult result;
+    std::intptr_t drift;
+#if defined(__i386__)
+    // thiscall: the object in ECX, the arguments pushed right to left, nothing popped
+    // afterwards (the callee removes them).
     __asm__ __volatile__(
         "movl %%esp, %%esi\n\t"
         "andl $-16, %%esp\n\t"
@@ -167,9 +170,31 @@ SlotResult CallSlotByHand(CWrapper* object, int slot, std::uintptr_t argumentCou
         "andl $-16, %%ecx\n\t"
         "subl %%ecx, %%edx\n\t"
         "movl %%esi, %%esp\n\t"
-        : "=a"(result.value), "=d"(result.stackDrift)
+        : "=a"(result.value), "=d"(drift)
         : [call] "D"(&call)
         : "ecx", "esi", "memory", "cc");
+#elif defined(__x86_64__)
+    // The one x64 convention: the object in RCX, the arguments in RDX and R8 (unused ones
+    // are ignored), 32 bytes of shadow space reserved by the caller, which removes them.
+    __asm__ __volatile__(
+        "movq %%rsp, %%rsi\n\t"
+        "andq $-16, %%rsp\n\t"
+        "subq $32, %%rsp\n\t"
+        "movq 8(%[call]), %%rcx\n\t"
+        "movq 24(%[call]), %%rdx\n\t"
+        "movq 32(%[call]), %%r8\n\t"
+        "call *(%[call])\n\t"
+        "leaq 32(%%rsp), %%rdx\n\t"
+        "movq %%rsi, %%rcx\n\t"
+        "andq $-16, %%rcx\n\t"
+        "subq %%rcx, %%rdx\n\t"
+        "movq %%rsi, %%rsp\n\t"
+        : "=a"(result.value), "=d"(drift)
+        : [call] "D"(&call)
+        : "rcx", "rsi", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4",
+          "xmm5", "memory", "cc");
+#endif
+    result.stackDrift = static_cast<int>(drift);
     return result;
 }
 

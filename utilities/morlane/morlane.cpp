@@ -4,6 +4,7 @@
 #include "line_file.h"
 #include "message_box.h"
 #include "morlane_text.h"
+#include "registry_view.h"
 #include "text.h"
 #include "utils_log.h"
 
@@ -104,7 +105,7 @@ void CMorlane::WriteRecord(const std::string& keyPath, const std::string& valueN
 void CMorlane::WalkKey(const std::string& keyPath)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(m_hive, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_hive, keyPath.c_str(), 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS)
         return;
     const std::string upperText = MakeUpperText(m_text);
     const bool skippedKey = MakeUpperText(keyPath).find(MakeUpperText(kSkippedKey)) != std::string::npos;
@@ -142,7 +143,7 @@ bool CMorlane::ApplyRecord(const DriveReference& reference, const std::string& r
     error = ERROR_SUCCESS;
     HKEY hive = reference.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(hive, reference.keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(hive, reference.keyPath.c_str(), 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS)
         return true;
     DWORD type = 0;
     DWORD size = 0;
@@ -162,7 +163,7 @@ bool CMorlane::ApplyRecord(const DriveReference& reference, const std::string& r
         return true;
     if (repaired)
         Log(FormatMessageText(FormatMessageText(kDoubleBackslash, root + "\\"), root));
-    error = RegOpenKeyExA(hive, reference.keyPath.c_str(), 0, KEY_SET_VALUE, &key);
+    error = RegOpenKeyExA(hive, reference.keyPath.c_str(), 0, KEY_SET_VALUE | kRegistryView, &key);
     if (error != ERROR_SUCCESS)
         return false;
     // The value keeps its type, so that an expandable one still expands.

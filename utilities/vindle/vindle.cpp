@@ -3,6 +3,7 @@
 #include "file_bytes.h"
 #include "local_time.h"
 #include "pause.h"
+#include "registry_view.h"
 
 #include <windows.h>
 
@@ -49,7 +50,7 @@ void Log(const char* message)
 bool IsEngineValuePresent()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS) {
         Log(kKeyError);
         return false;
     }

@@ -3,6 +3,7 @@
 #include "file_bytes.h"
 #include "log_file.h"
 #include "os_family.h"
+#include "registry_view.h"
 #include "local_time.h"
 #include "source_list_text.h"
 #include "text.h"
@@ -49,7 +50,7 @@ HKEY OpenInstallerKey(HKEY parent, const std::string& path, BOOL readOnly)
 {
     WriteSrcRedirLog(kOpenKey + path);
     HKEY key = nullptr;
-    const REGSAM access = readOnly ? KEY_READ : KEY_READ | KEY_WRITE;
+    const REGSAM access = (readOnly ? KEY_READ : KEY_READ | KEY_WRITE) | kRegistryView;
     if (RegOpenKeyExA(parent, path.c_str(), 0, access, &key) != ERROR_SUCCESS) {
         WriteSrcRedirLog(kOpenKeyFailed + path);
         return nullptr;
