@@ -81,7 +81,13 @@ endfunction()
 # -D NAME=VALUE defines; the source's files are taken from folder.
 function(velk_add_msi output folder source)
   velk_find_tool(WIXL wixl)
-  set(defines "")
+  # A package of the build's own architecture: a 64-bit one installs into the 64-bit
+  # Program Files and registry view, as the 64-bit programs see them.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(defines -a x64 -D ProgramFiles=ProgramFiles64Folder)
+  else()
+    set(defines -D ProgramFiles=ProgramFilesFolder)
+  endif()
   foreach(define IN LISTS ARGN)
     list(APPEND defines -D "${define}")
   endforeach()

@@ -1,58 +1,87 @@
-"""Shared fixtures of the system tests: built binaries and one virtual PC per test."""
+"""Shared fixtures of the system tests: built binaries and one virtual PC per test.
 
-import importlib.machinery
-import importlib.util
+Every test that uses a virtual PC runs once per architecture (its `arch` parameter):
+in a 32-bit PC with the win32 build and in a 64-bit PC with the win64 build. A case that
+only a 32-bit PC has (the 9x family, a 32-bit program) is marked win32_only and runs in
+the 32-bit PC alone. Where this machine cannot run an architecture's PCs, or VELK_ARCHS
+leaves it out, its cases are skipped with the reason.
+"""
+
 import os
-import shutil
+import sys
 
 import pytest
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BUILD = os.environ.get("VELK_BUILD_DIR", os.path.join(REPO, "build", "win32"))
+sys.path.insert(0, os.path.join(REPO, "tools"))
+
+import vpc  # noqa: E402
+
+BUILDS = {
+    "win32": os.environ.get("VELK_BUILD_DIR", os.path.join(REPO, "build", "win32")),
+    "win64": os.environ.get("VELK_BUILD_DIR_WIN64", os.path.join(REPO, "build", "win64")),
+}
+BUILD = BUILDS["win32"]
 ARTEFACTS = os.environ.get("VELK_ARTEFACTS", os.path.join(REPO, "build", "artefacts"))
-
-
-def load_script(name):
-    """A script of scripts/ (they have no .py ending) as a module."""
-    loader = importlib.machinery.SourceFileLoader(name.replace("-", "_"), os.path.join(REPO, "scripts", name))
-    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
-    loader.exec_module(module)
-    return module
-
-
-vpc = load_script("vpc")
 
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "native: runs on Linux alone, without Wine")
+    config.addinivalue_line("markers", "win32_only(reason): a case only a 32-bit PC has")
+
+
+def pytest_generate_tests(metafunc):
+    if "arch" in metafunc.fixturenames:
+        metafunc.parametrize("arch", vpc.ARCHS)
+
+
+def _is_32bit_only(item):
+    params = getattr(item, "callspec", None)
+    params = params.params if params else {}
+    return item.get_closest_marker("win32_only") is not None or params.get("family") == "9x"
 
 
 def pytest_collection_modifyitems(config, items):
-    """Everything but the native tests runs programs in a virtual PC: on a machine that
-    cannot run Wine's 32-bit programs they are skipped, saying why."""
-    able, why = vpc.can_run_32bit_programs()
-    if able:
-        return
-    skip = pytest.mark.skip(reason="needs Wine: " + why)
+    """A 32-bit-only case has no 64-bit form: it is not collected for win64. Cases of an
+    architecture this machine cannot run are skipped, saying why."""
+    kept, dropped = [], []
     for item in items:
-        if item.get_closest_marker("native") is None:
-            item.add_marker(skip)
+        params = item.callspec.params if hasattr(item, "callspec") else {}
+        arch = params.get("arch")
+        if arch == "win64" and _is_32bit_only(item):
+            dropped.append(item)
+            continue
+        kept.append(item)
+        if item.get_closest_marker("native") is not None:
+            continue
+        able, why = vpc.can_run(arch or "win32")
+        if not able:
+            marker = item.get_closest_marker("win32_only")
+            reason = "needs a %s PC: %s" % ("32-bit" if (arch or "win32") == "win32" else "64-bit", why)
+            if marker and marker.args:
+                reason += " (%s)" % marker.args[0]
+            item.add_marker(pytest.mark.skip(reason=reason))
+    if dropped:
+        config.hook.pytest_deselected(items=dropped)
+        items[:] = kept
 
 
-def built(relative):
-    """Path of a binary of the win32 build; the test fails clearly when it is missing."""
-    path = os.path.join(BUILD, relative)
+def built(relative, arch="win32"):
+    """Path of a binary of the architecture's build; the test fails clearly when it is missing."""
+    path = os.path.join(BUILDS[arch], relative)
     if not os.path.exists(path):
-        pytest.fail("not built: %s (run scripts/test, or cmake --build --preset win32)" % path)
+        pytest.fail("not built: %s (run scripts/test, or cmake --build --preset %s)" % (path, arch))
     return path
 
 
 @pytest.fixture
-def make_pc():
-    """Factory for virtual PCs; every PC made is stopped and removed after the test."""
+def make_pc(arch):
+    """Factory for virtual PCs of the test's architecture; every PC made is stopped and
+    removed after the test."""
     pcs = []
 
     def make(**options):
+        options.setdefault("arch", arch)
         pc = vpc.VirtualPC(**options)
         pcs.append(pc)
         return pc
@@ -69,7 +98,7 @@ def artefacts():
 
 
 def install_fixture(pc, name):
-    """Copies a fixture program into C:\\fixtures of the PC; returns its Windows path."""
+    """Copies a fixture program of the PC's architecture into C:\\fixtures; returns its Windows path."""
     win_path = "C:\\fixtures\\" + name
-    pc.put_file(win_path, source=built(os.path.join("fixtures", name)))
+    pc.put_file(win_path, source=built(os.path.join("fixtures", name), pc.arch))
     return win_path

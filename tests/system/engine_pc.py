@@ -24,9 +24,9 @@ def plugin(name):
 def prepare(pc, run_list, dev_mode=True, logging=True, korb=False, run_values=RUN_VALUES,
             engine_build=os.path.join("engine", "NUV.exe"), engine_command=ENGINE):
     """engine_command: what "Velk NUV" starts after every restart."""
-    pc.put_file(ENGINE, source=built(engine_build))
+    pc.put_file(ENGINE, source=built(engine_build, pc.arch))
     for name in ("scripted_wrapper.dll", "c_wrapper.dll"):
-        pc.put_file(plugin(name), source=built(os.path.join("plugins", name)))
+        pc.put_file(plugin(name), source=built(os.path.join("plugins", name), pc.arch))
     pc.put_file(RUN_LIST, run_list)
     pc.make_dir(r"C:\VELKTEST")
     if logging:

@@ -12,7 +12,7 @@ OSTREL = r"C:\Velk\NUV\OSTREL.DLL"
 
 def prepare_commands(pc, entries):
     prepare(pc, "".join("OSTREL.DLL, %s\r\n" % entry for entry in entries))
-    pc.put_file(OSTREL, source=built(os.path.join("wrappers", "command", "Ostrel.dll")))
+    pc.put_file(OSTREL, source=built(os.path.join("wrappers", "command", "Ostrel.dll"), pc.arch))
     return install_fixture(pc, "task_exit.exe")
 
 

@@ -12,9 +12,9 @@ def rect(text):
     return {"left": left, "top": top, "right": right, "bottom": bottom}
 
 
-def test_demo_installs_everything_across_a_restart_and_removes_the_engine():
+def test_demo_installs_everything_across_a_restart_and_removes_the_engine(arch):
     # The test run has just built everything: the demo uses that build.
-    result = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "demo"), "--no-build"],
+    result = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "demo"), "--no-build", "--arch", arch],
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             text=True, timeout=900)
     report = result.stdout

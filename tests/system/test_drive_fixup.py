@@ -17,8 +17,8 @@ JASKEL_LOG = r"C:\VELK\JASKEL.LOG"
 
 def make_pc_with_drives(make_pc):
     pc = make_pc(fixed_drives=["d", "e"], cdrom="f")
-    pc.put_file(HOBRINT, source=built(os.path.join("utilities", "hobrint", "Hobrint.exe")))
-    pc.put_file(JASKEL, source=built(os.path.join("utilities", "jaskel", "Jaskel.exe")))
+    pc.put_file(HOBRINT, source=built(os.path.join("utilities", "hobrint", "Hobrint.exe"), pc.arch))
+    pc.put_file(JASKEL, source=built(os.path.join("utilities", "jaskel", "Jaskel.exe"), pc.arch))
     pc.make_dir(r"C:\VELK")
     return pc
 

@@ -17,9 +17,9 @@ def test_setups_install_wait_for_their_helper_and_a_failure_stops_the_walk(make_
                r"BRAKKIS.DLL, C:\IS\THREE\SETUP.EXE /code=-3",
                r"BRAKKIS.DLL, C:\IS\FOUR\SETUP.EXE /code=0"]
     prepare(pc, "".join(entry + "\r\n" for entry in entries))
-    pc.put_file(r"C:\Velk\NUV\BRAKKIS.DLL", source=built(os.path.join("wrappers", "installshield", "Brakkis.dll")))
+    pc.put_file(r"C:\Velk\NUV\BRAKKIS.DLL", source=built(os.path.join("wrappers", "installshield", "Brakkis.dll"), pc.arch))
     for folder in ("ONE", "TWO", "THREE", "FOUR"):
-        pc.put_file("C:\\IS\\%s\\SETUP.EXE" % folder, source=built(os.path.join("fixtures", "fake_setup.exe")))
+        pc.put_file("C:\\IS\\%s\\SETUP.EXE" % folder, source=built(os.path.join("fixtures", "fake_setup.exe"), pc.arch))
     pc.boot()
     pc.wait_idle(timeout=300)
 

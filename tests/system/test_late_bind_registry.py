@@ -14,7 +14,7 @@ KEY = r"HKCU\Software\VelkMorlane"
 
 def make_morlane_pc(make_pc, **drives):
     pc = make_pc(**drives)
-    pc.put_file(MORLANE, source=built(os.path.join("utilities", "morlane", "Morlane.exe")))
+    pc.put_file(MORLANE, source=built(os.path.join("utilities", "morlane", "Morlane.exe"), pc.arch))
     pc.make_dir(r"C:\VELK")
     return pc
 

@@ -3,6 +3,8 @@ Quillan.dll and Sorvane.dll, and the redirection of their source lists."""
 
 import os
 
+import pytest
+
 from conftest import built, install_fixture
 from engine_pc import ERR, log_text, prepare
 
@@ -19,10 +21,10 @@ def prepare_msi(pc, run_list, packages=("Alpha",)):
     # tag and log with the engine's other files.
     pc.put_file(r"c:\velk\nuv\devMode.bin", b"\0\0\0\0\1" + bytes(15))
     for library in ("Quillan", "Sorvane"):
-        pc.put_file("C:\\Velk\\NUV\\%s.DLL" % library.upper(), source=built(os.path.join("wrappers", "msi", library + ".dll")))
+        pc.put_file("C:\\Velk\\NUV\\%s.DLL" % library.upper(), source=built(os.path.join("wrappers", "msi", library + ".dll"), pc.arch))
     for name in packages:
         pc.put_file("C:\\APPS\\%s\\%s.MSI" % (name.upper(), name.upper()),
-                    source=built(os.path.join("fixtures", "packages", name + ".msi")))
+                    source=built(os.path.join("fixtures", "packages", name + ".msi"), pc.arch))
 
 
 def register(pc, root, product, folder):
@@ -85,6 +87,7 @@ def test_sorvane_without_the_tag_logs_only_why_and_judges_the_exit_code(make_pc)
     assert "Installation Failed\r\n\t'SORVANE.DLL, C:\\APPS\\NONE\\NONE.MSI, , , , START " in errors
 
 
+@pytest.mark.win32_only("the 9x family is 32-bit only")
 def test_on_the_9x_family_the_products_are_looked_for_under_the_default_user(make_pc):
     pc = make_pc(family="9x")
     prepare_msi(pc, "QUILLAN.DLL, C:\\APPS\\ALPHA\\ALPHA.MSI\r\n")
@@ -108,7 +111,7 @@ def test_an_unreadable_windows_installer_version_fails_the_entry_and_runs_nothin
     # told to prefer it to its built-in one.
     pc.put_file(r"C:\windows\system32\msi.dll", b"not a library")
     pc.set_reg(r"HKCU\Software\Wine\DllOverrides", "msi", "native")
-    pc.put_file(r"C:\Velk\NUV\MSIEXEC.EXE", source=built(os.path.join("fixtures", "msiexec_spy.exe")))
+    pc.put_file(r"C:\Velk\NUV\MSIEXEC.EXE", source=built(os.path.join("fixtures", "msiexec_spy.exe"), pc.arch))
     pc.boot()
     pc.wait_idle(timeout=240)
 

@@ -4,17 +4,18 @@ the long one)."""
 
 import os
 
-from conftest import BUILD, built, load_script
+from conftest import BUILDS, built
+
+from vpc import campaign
 
 
-def test_ten_power_cuts_lose_nothing(artefacts):
+def test_ten_power_cuts_lose_nothing(artefacts, arch):
     for name in ("engine/NUV.exe", "wrappers/command/Ostrel.dll", "fixtures/task_exit.exe", "fixtures/scanner.exe"):
-        built(name)
-    campaign = load_script("fault-campaign")
-    result = campaign.run_campaign(10, seed=1, build_dir=BUILD, out_dir=os.path.join(artefacts, "fault-campaign"),
-                                   report=lambda line: None)
+        built(name, arch)
+    result = campaign.run_campaign(10, seed=1, arch=arch, build_dir=BUILDS[arch],
+                                   out_dir=os.path.join(artefacts, "fault-campaign-" + arch), report=lambda line: None)
     table = result.table()
-    with open(os.path.join(artefacts, "fault-campaign.txt"), "w") as f:
+    with open(os.path.join(artefacts, "fault-campaign-%s.txt" % arch), "w") as f:
         f.write(table + "\n")
     assert sum(result.cuts.values()) == 10
     assert result.violations == [], table

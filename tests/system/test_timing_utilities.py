@@ -1,6 +1,7 @@
 """Vindle, Tevrost and Pomrel in virtual PCs, with the timings that are what they do."""
 
 import datetime
+import json
 import os
 import re
 import time
@@ -22,7 +23,7 @@ VINDLE_LINES = ["Vindle: Entered WinMain", "Vindle: NUV found in registry", "Vin
 
 def install_tool(pc, name):
     path = TOOLS + "\\" + name + ".exe"
-    pc.put_file(path, source=built(os.path.join("utilities", name.lower(), name + ".exe")))
+    pc.put_file(path, source=built(os.path.join("utilities", name.lower(), name + ".exe"), pc.arch))
     return path
 
 
@@ -149,7 +150,7 @@ def test_pomrel_counts_down_and_closes_or_skips(make_pc):
     window = wait_for_window(pc, probe, lambda w: w["title"] == "Pomrel 1.01")
     assert window["topmost"]
     while process.poll() is None:
-        for w in vpc.json.loads(pc.run(probe, check=True).stdout):
+        for w in json.loads(pc.run(probe, check=True).stdout):
             # A dialog caught while being torn down may have no controls left.
             values = [c["text"] for c in w["children"] if c["id"] == 1000]
             if w["title"] == "Pomrel 1.01" and values and values[0] and (not seen or seen[-1] != values[0]):

@@ -1,0 +1,15 @@
+"""The virtual PC: a fresh Wine prefix that stands for one factory PC, 32-bit (NT or 9x
+family) or 64-bit (NT family), with the tools that use it.
+
+Standard library only. Modules by concern: host (what this machine runs), prefix (the
+prefix, its drives and files), registry, screen, boot (power on, restarts, power cuts),
+pc (VirtualPC itself), check (the run-list check). Scripts and tests put the folder
+tools/ on their path and `import vpc`.
+"""
+
+from .boot import BOOT_MARK
+from .host import ARCHS, VpcError, can_run, can_run_32bit_programs, runnable_archs, selected_archs
+from .pc import Result, VirtualPC
+from .prefix import template_path
+from .registry import RUN_KEY
+from .screen import read_png, shows_text, write_png

@@ -1,0 +1,119 @@
+"""Powering the PC on and off: boots, restarts, idleness, and power cuts.
+
+Wine's restart runs the Run key, and every restart a program asks for runs it again, so
+a whole multi-restart installation runs by itself once the first boot is started.
+"""
+
+import os
+import signal
+import subprocess
+
+from .host import VpcError
+from .prefix import run_quiet
+
+# Boots are counted from wineboot's own trace: every boot, the first one and each restart
+# a program asks for, processes the Run key once, and the restarts' wineboot processes
+# inherit the first one's standard error. The Run key is what a boot means to the engine.
+BOOT_TRACE = "-all,trace+wineboot"
+BOOT_MARK = b'Processing L"Run" entries under HKLM'
+
+
+class Power:
+    def _start_server(self):
+        """A persistent server makes each setup command cost a fraction of a second."""
+        run_quiet(["wineserver", "-p"], self.env())
+        run_quiet(self.wine + ["cmd", "/c", "exit"], self.env())
+        self._server_up = True
+
+    def _ensure_server(self):
+        # Started only when a program must run: a new session's start carries out the
+        # deletions scheduled for the next boot, so reading files after a boot must
+        # not start one.
+        if not self._server_up:
+            self._start_server()
+
+    def stop(self):
+        """Ends every process of the PC and its wineserver (power off)."""
+        # A restart under way may start a new server just after a kill: repeat until
+        # no server answers (wineserver -k exits 1 when there is none).
+        self._server_up = False
+        for _ in range(20):
+            killed = subprocess.run(["wineserver", "-k"], env=self.env(), stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+            if killed.returncode != 0:
+                return
+            subprocess.run(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        raise VpcError("the PC's wineserver would not stop")
+
+    def power_cut(self):
+        """Ends every process of the PC in the same instant, its wineserver included, as a
+        power loss would: nothing gets to finish a write, save or clean up. Returns how
+        many processes were ended."""
+        mark = ("WINEPREFIX=" + self.prefix).encode()
+        ended = 0
+        # A process may be starting another as the first ones end: look again.
+        for _ in range(5):
+            pids = [pid for pid in process_ids() if mark in environment(pid)]
+            for pid in pids:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                    ended += 1
+                except ProcessLookupError:
+                    pass
+            if not pids:
+                break
+        for proc in self._background:
+            proc.poll()
+        self.stop()
+        return ended
+
+    def boot(self):
+        """Starts the PC as after power-on: Wine's restart handling and the Run key."""
+        self.stop()
+        # No persistent server: it ends by itself once the last program has ended,
+        # which is what wait_idle waits for.
+        env = self.env()
+        env["WINEDEBUG"] = BOOT_TRACE
+        out_path, err_path = self._output_files("wineboot")
+        self._boot_logs.append(err_path)
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            # wineboot starts the Run-key programs before it ends, so once it has ended
+            # the server lives exactly as long as some program of the PC runs.
+            subprocess.run(self.wine + ["wineboot"], env=env, cwd=self.host_path('C:\\'),
+                           stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=300)
+
+    def wait_idle(self, timeout=300):
+        """Waits until every program of the PC has ended (restarts included)."""
+        try:
+            subprocess.run(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise VpcError("the PC was not idle within %s s" % timeout)
+        for proc in self._background:
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+        self._server_up = False
+
+    def boot_count(self):
+        """Boots since the PC was made: the first of each boot() and every restart after it."""
+        count = 0
+        for path in self._boot_logs:
+            with open(path, "rb") as f:
+                count += f.read().count(BOOT_MARK)
+        return count
+
+
+def process_ids():
+    return [int(name) for name in os.listdir("/proc") if name.isdigit() and int(name) != os.getpid()]
+
+
+def environment(pid):
+    """A process's environment as its entries; empty for processes of other users."""
+    try:
+        with open("/proc/%d/environ" % pid, "rb") as f:
+            return f.read().split(b"\0")
+    except OSError:
+        return []
