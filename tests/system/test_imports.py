@@ -12,16 +12,15 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD, REPO
+from conftest import BUILDS as BUILD_DIRS, REPO
 
 pytestmark = pytest.mark.native
 
-BUILD64 = os.environ.get("VELK_BUILD64_DIR", os.path.join(REPO, "build", "win64"))
 
 Build = collections.namedtuple("Build", "folder objdump allowlist")
 BUILDS = {
-    "win32": Build(BUILD, "i686-w64-mingw32-objdump", "imports.allow"),
-    "win64": Build(BUILD64, "x86_64-w64-mingw32-objdump", "imports64.allow"),
+    "win32": Build(BUILD_DIRS["win32"], "i686-w64-mingw32-objdump", "imports.allow"),
+    "win64": Build(BUILD_DIRS["win64"], "x86_64-w64-mingw32-objdump", "imports64.allow"),
 }
 RUNTIME_DLLS = re.compile(r"^(libgcc|libstdc\+\+|libwinpthread|.*mingw)", re.I)
 

@@ -10,7 +10,7 @@ import zipfile
 
 import pytest
 
-from conftest import BUILD, REPO
+from conftest import BUILDS as BUILD_DIRS, REPO
 
 pytestmark = pytest.mark.native
 
@@ -19,12 +19,11 @@ UTILITIES = ["Hobrint.exe", "Jaskel.exe", "Fendrix.exe", "Morlane.exe", "Vindle.
 EXTRAS = {"README.TXT": "package/README.TXT", "Samples/RUN.NUV": "package/RUN.NUV", "Samples/nuv.txt": "package/nuv.txt"}
 EXTRAS.update(("Docs/" + name, "docs/" + name) for name in (
     "run-list.md", "markers.md", "messages.md", "wrappers.md", "development-mode.md", "development-mode.png",
-    "drive-fixup.md", "copy-newer-and-late-bind.md", "timing-utilities.md"))
+    "drive-fixup.md", "copy-newer-and-late-bind.md", "timing-utilities.md", "64-bit-windows.md"))
 FIXED_INFO = b"\xbd\x04\xef\xfe"
 
-BUILD64 = os.environ.get("VELK_BUILD64_DIR", os.path.join(REPO, "build", "win64"))
 # Each ZIP's build folder, and the PE machine and optional-header magic of its binaries.
-BUILDS = {"win32": (BUILD, 0x014C, 0x10B), "win64": (BUILD64, 0x8664, 0x20B)}
+BUILDS = {"win32": (BUILD_DIRS["win32"], 0x014C, 0x10B), "win64": (BUILD_DIRS["win64"], 0x8664, 0x20B)}
 
 
 def project_version():
