@@ -109,6 +109,28 @@ TEST_F(FendrixTest, ACopyKeepsTheTargetsAttributesAndAMoveRemovesTheSource)
     EXPECT_EQ(ReadWholeFile("C:\\VELK\\DST\\old.txt"), "plain C:\\VELK\\DST\\old.txt");
 }
 
+TEST_F(FendrixTest, AFileMovedOrCopiedOntoItselfStaysAsItIs)
+{
+    const std::string folder = "C:\\VELK\\Long Folder";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    char shortFolder[MAX_PATH] = "";
+    ASSERT_NE(GetShortPathNameA(folder.c_str(), shortFolder, MAX_PATH), 0u);
+    const std::string rows[] = {
+        "/d \"" + folder + "\\a.txt\" \"" + folder + "\"",
+        "/d \"" + folder + "\" \"" + folder + "\"",
+        "-d -f \"" + folder + "\\A.TXT\" \"" + folder + "\\\"",
+        "/d " + std::string(shortFolder) + "\\a.txt \"" + folder + "\"",
+        "/f \"" + folder + "\\a.txt\" \"" + folder + "\\a.txt\"",
+    };
+    for (const std::string& row : rows) {
+        Place(folder + "\\a.txt", nullptr, 1);
+        DeleteFileA(kUtilsLog);
+        EXPECT_EQ(Run(row), 0) << row;
+        EXPECT_EQ(ReadWholeFile(folder + "\\a.txt"), "plain " + folder + "\\a.txt") << row;
+        EXPECT_FALSE(FileExists(kUtilsLog)) << row;
+    }
+}
+
 TEST_F(FendrixTest, ADirectoryGivesItsTopLevelFilesAndAMissingTargetIsCreated)
 {
     Place(std::string(kSource) + "\\one.txt", nullptr, 1);

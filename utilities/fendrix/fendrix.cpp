@@ -1,6 +1,7 @@
 #include "fendrix.h"
 
 #include "fendrix_command_line.h"
+#include "file_path.h"
 #include "file_version_info.h"
 #include "text.h"
 #include "utils_log.h"
@@ -94,6 +95,10 @@ FileComparison CompareFiles(const std::string& source, const std::string& target
 unsigned long CopyIfNewer(const std::string& source, const std::string& target, bool logErrors, bool move,
                           bool force)
 {
+    // A file is its own target (moved or copied onto itself): it already stands where it
+    // is wanted, and it is the only copy, so it is neither copied nor deleted.
+    if (IsSameFile(source, target))
+        return 0;
     const bool exists = GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool copy = !exists;
     if (!copy) {
