@@ -163,6 +163,10 @@ TEST_F(FendrixTest, CommandsThatCannotBeDoneEndWithTheirCodes)
          "FENDRIX: First param C:\\VELK\\SRC\\*.* must be a single file if second param C:\\VELK\\file.txt is not a "
          "directory\r\n"},
         {"C:\\VELK\\none.txt C:\\VELK\\file.txt", 3, "FENDRIX: First param C:\\VELK\\none.txt not found\r\n"},
+        // A name may hold what looks like a placeholder: it is written as it is.
+        {"C:\\VELK\\%s%d\\*.txt C:\\VELK\\%s.txt", 2,
+         "FENDRIX: First param C:\\VELK\\%s%d\\*.txt must be a single file if second param C:\\VELK\\%s.txt is not a "
+         "directory\r\n"},
         // Upper-case switches are no switches: logged, and the copy done without them.
         {"/D /F C:\\VELK\\SRC\\one.txt C:\\VELK\\DST", 0,
          "FENDRIX: Invalid command line switch: /D\r\nFENDRIX: Invalid command line switch: /F\r\n"},

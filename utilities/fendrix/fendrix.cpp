@@ -63,11 +63,6 @@ bool IsLater(const SYSTEMTIME& a, const SYSTEMTIME& b)
     return false;
 }
 
-std::string WithTwo(const char* format, const std::string& first, const std::string& second)
-{
-    return FormatMessageText(FormatMessageText(format, first), second);
-}
-
 } // namespace
 
 FileComparison CompareFiles(const std::string& source, const std::string& target)
@@ -128,7 +123,7 @@ unsigned long CopyIfNewer(const std::string& source, const std::string& target, 
             const DWORD error = GetLastError();
             // The message's second number is always 0.
             if (logErrors)
-                Log(FormatMessageText(FormatMessageText(kCopyFailed, source, static_cast<long>(error)), target, 0));
+                Log(FillMessageText(kCopyFailed, {source, target, std::to_string(static_cast<long>(error)), "0"}));
             return error;
         }
         // The target keeps what it was: read-only or hidden stays so with its new contents.
@@ -169,7 +164,7 @@ int RunFendrix(const std::string& commandLine)
         const bool intoDirectory = IsDirectory(destinationAttributes);
         if (!intoDirectory && (sourceAttributes == INVALID_FILE_ATTRIBUTES || IsDirectory(sourceAttributes))) {
             if (HasWildCard(source)) {
-                Log(WithTwo(kSingleFile, source, destination));
+                Log(FillMessageText(kSingleFile, {source, destination}));
                 return kNotADirectory;
             }
             Log(FormatMessageText(kNotFound, source));

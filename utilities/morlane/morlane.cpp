@@ -161,7 +161,7 @@ bool CMorlane::ApplyRecord(const DriveReference& reference, const std::string& r
     if (!ReplaceLateBindText(text, reference.text, root, repaired))
         return true;
     if (repaired)
-        Log(FormatMessageText(FormatMessageText(kDoubleBackslash, root + "\\"), root));
+        Log(FillMessageText(kDoubleBackslash, {root + "\\", root}));
     error = RegOpenKeyExA(hive, reference.keyPath.c_str(), 0, KEY_SET_VALUE, &key);
     if (error != ERROR_SUCCESS)
         return false;

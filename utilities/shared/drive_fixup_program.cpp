@@ -82,8 +82,7 @@ void CDriveFixupProgram::ShowUsage(const std::string& message)
 {
     if (!message.empty())
         LogLine(message);
-    const std::string text =
-        FormatMessageText(FormatMessageText(m_texts.usageText, m_texts.banner), m_texts.logPath);
+    const std::string text = FillMessageText(m_texts.usageText, {m_texts.banner, m_texts.logPath});
     ShowMessageBox(nullptr, text, m_texts.usageTitle, MB_OK);
     throw CProgramExit{1};
 }
