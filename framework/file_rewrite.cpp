@@ -1,5 +1,6 @@
 #include "file_rewrite.h"
 
+#include "file_path.h"
 #include "os_family.h"
 #include "pause.h"
 
@@ -110,6 +111,15 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failure = DescribeOpenFailure(path, GetLastError());
         return result;
     }
+    // A file that itself bears the rewrite's name would be emptied by it.
+    if (IsSameFile(path, rewritePath)) {
+        reader.Close();
+        result.failedStep = RewriteStep::CreateRewrite;
+        result.failure = DescribeOpenFailure(rewritePath, ERROR_FILE_EXISTS);
+        return result;
+    }
+    // A rewrite left read-only or hidden from before is replaced all the same.
+    SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
     CLineFile rewrite;
     if (!OpenSharedLineFile(rewrite, rewritePath, CLineFile::modeWrite)) {
         const DWORD error = GetLastError();
@@ -122,7 +132,14 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
     rewrite.SetWriteBuffer(kRewriteWriteBuffer);
     std::string line;
     for (int number = 1; result.failure.empty() && reader.ReadLine(line); ++number) {
-        rewrite.WriteLine(edit(number, line, reader.HadLineEnd() != FALSE));
+        std::string text = edit(number, line, reader.HadLineEnd() != FALSE);
+        // The line end goes out as CR LF after every byte of the line: a line that itself
+        // ends in CR (CR CR LF in the file) keeps it.
+        if (!text.empty() && text.back() == '\n') {
+            text.back() = '\r';
+            text += '\n';
+        }
+        rewrite.WriteLine(text);
         if (rewrite.HasWriteFailed()) {
             result.failedStep = RewriteStep::WriteRewrite;
             result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());

@@ -20,7 +20,8 @@ DWORD MoveFileWithRetries(const std::string& from, const std::string& to);
 // or the system's error with the file still there.
 DWORD DeleteFileWithRetries(const std::string& path);
 
-// The text to write in place of line number (1-based) of the file, line end included.
+// The text to write in place of line number (1-based) of the file, with "\n" at its end
+// for a line end (written as CR LF after the line's own bytes).
 // hadLineEnd: whether a line end followed the line (or piece) in the file.
 typedef std::function<std::string(int number, const std::string& line, bool hadLineEnd)> LineEdit;
 
@@ -41,8 +42,9 @@ struct RewriteResult
 
 // Writes the rewrite of the file at path to rewritePath, every line as edit gives it,
 // read through reader (closed, at most its piece length a line). The file is opened
-// first, so a missing file never lets its rewrite be emptied. A rewrite that is not
-// whole is deleted. The file itself is not touched.
+// first, so a missing file never lets its rewrite be emptied; a file that is itself
+// rewritePath (under any name) is refused as CreateRewrite. A rewrite that is not whole
+// is deleted. The file itself is not touched.
 RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
                            const LineEdit& edit);
 

@@ -130,15 +130,16 @@ TEST_F(RunListTest, MissingOrEmptyListHasNoEntries)
 
 TEST_F(RunListTest, UpdateEntryChangesOnlyItsLineAndKeepsOtherProgramsChanges)
 {
-    WriteWholeFile(kRunList, "# head\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,B.EXE\r\n");
+    WriteWholeFile(kRunList, "# head\r\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,B.EXE\r\n");
     CControlManager& manager = app.GetControlManager();
     std::unique_ptr<CRunEntry> entry(manager.GetEntry());
     ASSERT_TRUE(entry);
     // Another program rewrites a later line while the entry installs.
-    WriteWholeFile(kRunList, "# head\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
+    WriteWholeFile(kRunList, "# head\r\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
     entry->SetStartTime(GetFixedTime());
     ASSERT_TRUE(manager.UpdateEntry(*entry));
-    EXPECT_EQ(ReadWholeFile(kRunList), "# head\r\nOSTREL.DLL, A.EXE, C:\\A, 600, , START 18:25:04\r\n"
+    // A line that ends in CR CR LF keeps its own CR.
+    EXPECT_EQ(ReadWholeFile(kRunList), "# head\r\r\nOSTREL.DLL, A.EXE, C:\\A, 600, , START 18:25:04\r\n"
                                        "  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
     EXPECT_FALSE(FileExists(kRewrite));
 }
