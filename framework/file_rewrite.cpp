@@ -168,7 +168,8 @@ bool HasOneStepReplace()
     return g_atomicAvailable < 0 ? GetRunningOSFamily() == OSFamilyNT : g_atomicAvailable != 0;
 }
 
-DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, ReplaceFallback fallback)
+DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, ReplaceFallback fallback,
+                           const std::string& asidePath)
 {
     // A file copied from a CD-ROM is read-only; its rewrite replaces it all the same.
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -185,9 +186,21 @@ DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& pa
             DeleteFileA(rewritePath.c_str());
         return copied;
     }
-    // Until the rename is done the rewrite is the file, and the caller knows it.
-    const DWORD deleted = MoveWithRetries([&] { return DeleteFileA(path.c_str()); });
-    if (deleted != ERROR_SUCCESS)
-        return deleted;
-    return MoveFileWithRetries(rewritePath, path);
+    // The file is never deleted before its rewrite stands in its place: it steps aside
+    // under a name of its own, the rewrite takes its place, and only then does it go. A
+    // copy set aside by an earlier run that was cut off is older than the file.
+    const DWORD cleared = DeleteFileWithRetries(asidePath);
+    if (cleared != ERROR_SUCCESS)
+        return cleared;
+    const DWORD aside = MoveFileWithRetries(path, asidePath);
+    if (aside != ERROR_SUCCESS)
+        return aside;
+    const DWORD moved = MoveFileWithRetries(rewritePath, path);
+    if (moved != ERROR_SUCCESS) {
+        // Back as it was; should even that fail, the caller's recovery finds it aside.
+        MoveFileWithRetries(asidePath, path);
+        return moved;
+    }
+    DeleteFileA(asidePath.c_str());
+    return ERROR_SUCCESS;
 }
