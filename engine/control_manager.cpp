@@ -59,6 +59,13 @@ const char kStampNotRecorded[] = "Unable to record the %s stamp in the run list:
 const char kRunListUnreadable[] = "Unable to read the run list: ";
 const char kLineTooLong[] = "the line with its stamps would be longer than 4095 characters";
 
+// The development-mode settings as they are now: an operator may open "Dev Mode" and
+// change a switch at any moment, also while an entry installs.
+CDevMode* GetActiveDevMode(CNUVApp* app)
+{
+    return app->IsDevModeActive() ? app->GetDevMode() : nullptr;
+}
+
 
 } // namespace
 
@@ -129,9 +136,9 @@ void CControlManager::InstallApplications()
     CRunEntry* entry = GetNextEntry();
     while (entry) {
         app->Log("CControlManager::InstallApplications(...) GetEntry(...) return valid entry");
-        CDevMode* devMode = app->IsDevModeActive() ? app->GetDevMode() : nullptr;
-        if (devMode && devMode->GetStepMode() == 1)
-            devMode->WaitForStep();
+        if (CDevMode* devMode = GetActiveDevMode(app))
+            if (devMode->GetStepMode() == 1)
+                devMode->WaitForStep();
 
         if (entry->GetStartTime().empty()) {
             app->Log("\tSetting start time");
@@ -180,6 +187,7 @@ void CControlManager::InstallApplications()
             }
 
             if (recorded && !entry->GetStopTime().empty() && entry->GetCleanTime().empty()) {
+                CDevMode* devMode = GetActiveDevMode(app);
                 const BOOL cleanupSwitch = devMode && devMode->GetDisableAppCleanup() == 1;
                 if (entry->GetCleanDirectory().empty() || cleanupSwitch) {
                     app->Log(cleanupSwitch
@@ -198,6 +206,8 @@ void CControlManager::InstallApplications()
                 }
 
                 if (recorded && entry->IsRebootRequested()) {
+                    // Again: the clean-up may have taken long enough for a change.
+                    devMode = GetActiveDevMode(app);
                     const BOOL skip = devMode ? devMode->GetSkipReboots() : 0;
                     if (skip == 0) {
                         app->Log("\tItem requested an intermediate reboot.  Calling system shutdown...");

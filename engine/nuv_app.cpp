@@ -134,12 +134,14 @@ std::string CNUVApp::GetUsageText() const
 
 BOOL CNUVApp::ProcessMessageFilter(int, MSG* message)
 {
-    if (!message || !m_mainWindow || !IsWindow(m_mainWindow))
+    if (!message)
         return FALSE;
-    const bool toMainWindow = message->hwnd == m_mainWindow || IsChild(m_mainWindow, message->hwnd);
+    const bool toMainWindow = m_mainWindow && IsWindow(m_mainWindow) &&
+                              (message->hwnd == m_mainWindow || IsChild(m_mainWindow, message->hwnd));
     if (toMainWindow && (message->message == WM_KEYDOWN || message->message == WM_SYSKEYDOWN))
         return TRUE;
-    return FALSE;
+    // The framework's filter: the Development Mode window's keys reach it.
+    return CDialog::RouteToModelessDialog(message);
 }
 
 void CNUVApp::WriteLog(const std::string& text)

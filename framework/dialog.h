@@ -23,6 +23,12 @@ public:
     HWND GetSafeHwnd() const { return m_hWnd; }
     BOOL IsOpen() const { return m_hWnd != nullptr; }
 
+    // The framework's part of a message filter: a keyboard message for an open modeless
+    // dialog or one of its controls goes through that dialog's IsDialogMessage, so that
+    // Tab and its mnemonics work also while a modal loop (which knows only its own
+    // dialog) runs. TRUE when the dialog took the message.
+    static BOOL RouteToModelessDialog(MSG* message);
+
 protected:
     virtual BOOL OnInitDialog() { return TRUE; }
     // Every message but WM_INITDIALOG; TRUE when handled. A handler whose message

@@ -1,5 +1,6 @@
 #include "file_rewrite.h"
 
+#include "file_path.h"
 #include "os_family.h"
 #include "pause.h"
 
@@ -110,6 +111,15 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failure = DescribeOpenFailure(path, GetLastError());
         return result;
     }
+    // A file that itself bears the rewrite's name would be emptied by it.
+    if (IsSameFile(path, rewritePath)) {
+        reader.Close();
+        result.failedStep = RewriteStep::CreateRewrite;
+        result.failure = DescribeOpenFailure(rewritePath, ERROR_FILE_EXISTS);
+        return result;
+    }
+    // A rewrite left read-only or hidden from before is replaced all the same.
+    SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
     CLineFile rewrite;
     if (!OpenSharedLineFile(rewrite, rewritePath, CLineFile::modeWrite)) {
         const DWORD error = GetLastError();
@@ -122,7 +132,14 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
     rewrite.SetWriteBuffer(kRewriteWriteBuffer);
     std::string line;
     for (int number = 1; result.failure.empty() && reader.ReadLine(line); ++number) {
-        rewrite.WriteLine(edit(number, line, reader.HadLineEnd() != FALSE));
+        std::string text = edit(number, line, reader.HadLineEnd() != FALSE);
+        // The line end goes out as CR LF after every byte of the line: a line that itself
+        // ends in CR (CR CR LF in the file) keeps it.
+        if (!text.empty() && text.back() == '\n') {
+            text.back() = '\r';
+            text += '\n';
+        }
+        rewrite.WriteLine(text);
         if (rewrite.HasWriteFailed()) {
             result.failedStep = RewriteStep::WriteRewrite;
             result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
@@ -151,7 +168,8 @@ bool HasOneStepReplace()
     return g_atomicAvailable < 0 ? GetRunningOSFamily() == OSFamilyNT : g_atomicAvailable != 0;
 }
 
-DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, ReplaceFallback fallback)
+DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, ReplaceFallback fallback,
+                           const std::string& asidePath)
 {
     // A file copied from a CD-ROM is read-only; its rewrite replaces it all the same.
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -168,9 +186,21 @@ DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& pa
             DeleteFileA(rewritePath.c_str());
         return copied;
     }
-    // Until the rename is done the rewrite is the file, and the caller knows it.
-    const DWORD deleted = MoveWithRetries([&] { return DeleteFileA(path.c_str()); });
-    if (deleted != ERROR_SUCCESS)
-        return deleted;
-    return MoveFileWithRetries(rewritePath, path);
+    // The file is never deleted before its rewrite stands in its place: it steps aside
+    // under a name of its own, the rewrite takes its place, and only then does it go. A
+    // copy set aside by an earlier run that was cut off is older than the file.
+    const DWORD cleared = DeleteFileWithRetries(asidePath);
+    if (cleared != ERROR_SUCCESS)
+        return cleared;
+    const DWORD aside = MoveFileWithRetries(path, asidePath);
+    if (aside != ERROR_SUCCESS)
+        return aside;
+    const DWORD moved = MoveFileWithRetries(rewritePath, path);
+    if (moved != ERROR_SUCCESS) {
+        // Back as it was; should even that fail, the caller's recovery finds it aside.
+        MoveFileWithRetries(asidePath, path);
+        return moved;
+    }
+    DeleteFileA(asidePath.c_str());
+    return ERROR_SUCCESS;
 }

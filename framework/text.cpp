@@ -63,6 +63,28 @@ std::string FormatMessageText(const std::string& format, const std::string& text
     return FormatMessageText(withNumber, text);
 }
 
+std::string FillMessageText(const std::string& format, const std::vector<std::string>& arguments)
+{
+    const char* const placeholders[] = {"%s", "%d", "%ld"};
+    std::string message;
+    std::size_t next = 0;
+    std::string::size_type at = 0;
+    while (at < format.size()) {
+        std::string::size_type length = 0;
+        if (next < arguments.size())
+            for (const char* placeholder : placeholders)
+                if (format.compare(at, std::char_traits<char>::length(placeholder), placeholder) == 0)
+                    length = std::char_traits<char>::length(placeholder);
+        if (length == 0) {
+            message += format[at++];
+            continue;
+        }
+        message += arguments[next++];
+        at += length;
+    }
+    return message;
+}
+
 namespace {
 bool IsLeadingWhiteSpace(char c)
 {

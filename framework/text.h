@@ -20,6 +20,12 @@ std::string TrimWhiteSpace(const std::string& text);
 std::string FormatMessageText(const std::string& format, const std::string& text);
 std::string FormatMessageText(const std::string& format, const std::string& text, long number);
 
+// A message from one of the system's texts with several values: each placeholder ("%s",
+// "%d", "%ld"), from the left, takes the next argument as it is (numbers as their decimal
+// text). The text is filled once: a placeholder inside an argument, as a file name may
+// hold, stays as it is. Placeholders beyond the arguments stay too.
+std::string FillMessageText(const std::string& format, const std::vector<std::string>& arguments);
+
 // The text read as a decimal number, as atoi reads it (leading white space, a sign,
 // digits up to the first other character; no number gives 0), but a value beyond int's
 // range gives INT_MAX or INT_MIN rather than undefined behaviour.

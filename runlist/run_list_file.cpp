@@ -4,6 +4,7 @@
 
 const char kRunListPath[] = "C:\\VELK\\RUN.NUV";
 const char kRunListRewritePath[] = "C:\\VELK\\~RUN.NUV";
+const char kRunListAsidePath[] = "C:\\VELK\\~RUN.OLD";
 
 namespace {
 
@@ -21,11 +22,20 @@ RunListState RestoreRunList(std::string& failure)
     failure.clear();
     if (Exists(kRunListPath))
         return RunListState::Present;
-    if (!Exists(kRunListRewritePath))
+    // A replacement cut off between its renames: the rewrite, whole before the list
+    // stepped aside and the newer of the two, else the list as it stood before it.
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    for (const char* whole : {kRunListRewritePath, kRunListAsidePath}) {
+        if (!Exists(whole))
+            continue;
+        error = MoveFileWithRetries(whole, kRunListPath);
+        if (error == ERROR_SUCCESS) {
+            DeleteFileA(kRunListAsidePath);
+            return RunListState::Present;
+        }
+    }
+    if (error == ERROR_FILE_NOT_FOUND)
         return RunListState::Missing;
-    const DWORD error = MoveFileWithRetries(kRunListRewritePath, kRunListPath);
-    if (error == ERROR_SUCCESS)
-        return RunListState::Present;
     failure = std::string(kRunListPath) + kMissingAndStuck + std::to_string(static_cast<unsigned long>(error)) + ")";
     return RunListState::Stuck;
 }
@@ -35,8 +45,9 @@ std::string RewriteRunList(CLineFile& reader, const LineEdit& edit)
     const RewriteResult written = WriteRewrite(reader, kRunListPath, kRunListRewritePath, edit);
     if (written.failedStep != RewriteStep::Done)
         return written.failure;
-    // Where the system has no one-step replacement the list is deleted first: its whole
-    // rewrite under the known name is what RestoreRunList puts back.
-    const DWORD error = MoveRewriteIntoPlace(kRunListRewritePath, kRunListPath, ReplaceFallback::DeleteAndRename);
+    // Where the system has no one-step replacement the list steps aside under a known
+    // name until its rewrite stands: RestoreRunList puts back what a cut leaves.
+    const DWORD error =
+        MoveRewriteIntoPlace(kRunListRewritePath, kRunListPath, ReplaceFallback::RenameAside, kRunListAsidePath);
     return error == ERROR_SUCCESS ? std::string() : DescribeMoveFailure(kRunListRewritePath, kRunListPath, error);
 }

@@ -8,21 +8,24 @@
 
 extern const char kRunListPath[];
 extern const char kRunListRewritePath[];
+// Where the list stands while its rewrite takes its place (9x family).
+extern const char kRunListAsidePath[];
 
 enum class RunListState
 {
     Present,  // the run list is there
     Missing,  // neither the list nor a rewrite of it is there
-    Stuck     // the list is missing and its rewrite, now the only copy, could not take its place
+    Stuck     // the list is missing and neither whole file beside it could take its place
 };
 
-// When the run list is missing but a rewrite was left behind by an interrupted
-// replacement, puts the rewrite in its place (the list is deleted only after its rewrite
-// was complete, so such a rewrite is whole). Called before every run-list operation; on
-// Stuck, failure says why and nothing may write either file.
+// When the run list is missing because a replacement was cut off between its renames,
+// puts back the rewrite (the list steps aside only once its rewrite is whole), or else
+// the list set aside; the copy set aside then goes. Called before every run-list
+// operation; on Stuck, failure says why and nothing may write the files.
 RunListState RestoreRunList(std::string& failure);
 
 // Rewrites the run list through "~RUN.NUV", every line as edit gives it, read through
 // reader. Empty when the rewrite is the run list now; otherwise why not, with the list as
-// it was, or (9x family) missing beside its whole rewrite, which RestoreRunList puts back.
+// it was (9x family: if even renaming it back failed, set aside beside its whole rewrite,
+// which RestoreRunList puts back).
 std::string RewriteRunList(CLineFile& reader, const LineEdit& edit);

@@ -2,8 +2,9 @@
 // parameters within their limits or the usage report; the variable replacement leaves no
 // variable behind and only ever shortens the line; Hobrint fixes only lines that begin
 // with the token and hold the variable, and the program path it looks for is a piece of
-// the line; Jaskel's backup is the file's name with "BAK"; a "C:\VELK.SDR" line sets
-// development mode only when it begins with the marker and names a site.
+// the line; Jaskel's backup lies beside the file and is never the file itself; a
+// "C:\VELK.SDR" line sets development mode only when it begins with the marker and names
+// a site.
 #include "development_marker_text.h"
 #include "drive_fixup_command_line.h"
 #include "drive_variable.h"
@@ -65,8 +66,12 @@ void CheckBackupName(const std::string& path)
 {
     const std::string backup = GetJaskelBackupPath(path);
     FUZZ_CHECK(backup.size() >= 3 && backup.compare(backup.size() - 3, 3, "BAK") == 0);
-    const std::string::size_type dot = path.rfind('.');
-    FUZZ_CHECK(dot == std::string::npos ? backup == path + ".BAK" : backup == path.substr(0, dot + 1) + "BAK");
+    // In the file's own folder, and never the file itself.
+    const std::string::size_type nameStart = path.find_last_of("\\:");
+    const std::string::size_type folder = nameStart == std::string::npos ? 0 : nameStart + 1;
+    FUZZ_CHECK(backup.compare(0, folder, path, 0, folder) == 0 &&
+               backup.find_first_of("\\:", folder) == std::string::npos);
+    FUZZ_CHECK(!IsSameText(backup, path));
 }
 
 void CheckMarkerLine(const std::string& line)

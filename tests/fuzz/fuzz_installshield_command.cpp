@@ -5,6 +5,7 @@
 #include "fuzz_check.h"
 #include "installshield_command.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -19,10 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const InstallShieldCommand again = PrepareInstallShieldCommand(prepared.command);
     FUZZ_CHECK(again.command == prepared.command && again.logPath == prepared.logPath);
 
-    const std::string program = given.substr(0, given.find(' '));
+    // Beside the program (quoted, or up to the first space), or a piece of the command
+    // once its quotes are taken out.
+    const std::string::size_type quote = given.empty() || given[0] != '"' ? std::string::npos : given.find('"', 1);
+    const std::string program =
+        quote != std::string::npos ? given.substr(1, quote - 1) : given.substr(0, given.find(' '));
     const std::string::size_type slash = program.rfind('\\');
     const std::string besideProgram =
         (slash == std::string::npos ? std::string() : program.substr(0, slash + 1)) + "setup.log";
-    FUZZ_CHECK(prepared.logPath == besideProgram || given.find(prepared.logPath) != std::string::npos);
+    std::string unquoted = given;
+    unquoted.erase(std::remove(unquoted.begin(), unquoted.end(), '"'), unquoted.end());
+    FUZZ_CHECK(prepared.logPath == besideProgram || unquoted.find(prepared.logPath) != std::string::npos);
     return 0;
 }

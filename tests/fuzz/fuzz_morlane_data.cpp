@@ -24,9 +24,9 @@ DriveReferenceFile ReadRecords(const std::string& bytes, std::size_t& linesRead)
     linesRead = 0;
     return ReadDriveReferenceFile([&](std::string& line) {
         if (!ReadNextLine(bytes, offset, line, kMaxRecordLine))
-            return false;
+            return DataLine::End;
         ++linesRead;
-        return true;
+        return DataLine::Read;
     });
 }
 

@@ -333,7 +333,7 @@ def morlane_rows(group):
     complete = (TOOLS + "Morlane.exe", "Program Complete!")
     recorded = b"HKEY_CURRENT_USER\\software\\velkmatrix\r\nPath\r\nd:\\apps\r\n"
     return [
-        row(group, "morlane: command line of 32 767 characters", "Morlane", ["A" * LONGEST], code=2,
+        row(group, "morlane: command line of 32 767 characters", "Morlane", ["A" * LONGEST, "/l"], code=2,
             logged=[(UTILS_LOG, "MORLANE: Command line longer than 259 characters")]),
         row(group, "morlane: invalid multibyte on the command line", "Morlane",
             [WORK + "\\\x81\xff.txt", "/l"], code=2, logged=[(UTILS_LOG, not_opened % (WORK.lower() + "\\\x81\xff.txt"))]),

@@ -82,7 +82,16 @@ def test_hobrint_first_available_mode_no_changes_and_a_program_found_nowhere(mak
     assert "    Searched Hard Drive: D:\\, <-- Unable to access this device\r\n" in take_log(pc, HOBRINT_LOG)
     assert not pc.exists(r"E:\tempfile")
 
+    # A "tempfile" of the user's own is probed, and kept.
+    pc.put_file(RUN_LIST, listed)
+    pc.put_file(r"E:\tempfile", b"the user's own")
+    assert pc.run(HOBRINT, RUN_LIST, token, "NUVDEST", "/F").code == 0
+    assert text(pc, RUN_LIST) == "NUVMSI.DLL, E:\\APPS\\NONE\\SETUP.EXE\r\n"
+    assert pc.read_file(r"E:\tempfile") == b"the user's own"
+    take_log(pc, HOBRINT_LOG)
+
     # With E: unwritable too, the letter is C.
+    os.remove(pc.host_path(r"E:\tempfile"))
     pc.put_file(RUN_LIST, listed)
     pc.make_dir(r"E:\tempfile")
     assert pc.run(HOBRINT, RUN_LIST, token, "NUVDEST", "/F").code == 0
@@ -121,6 +130,38 @@ def test_jaskel_writes_the_first_drive_holding_the_tag_and_fails_without_it(make
     assert not pc.exists(r"C:\OTHER\F0E1D2C3.TMP") and not pc.exists(r"C:\OTHER\SETUP.BAK")
     assert take_log(pc, JASKEL_LOG).endswith(
         "** Tag File Was Not Found **\r\n[Jaskel] Unable To Locate Tag File On Any Drive Letter: \\NOWHERE\\SETUP.EXE\r\n")
+
+
+def test_what_the_fixups_edit_or_find_beside_it_is_never_lost(make_pc):
+    pc = make_pc_with_drives(make_pc)
+    pc.put_file(r"D:\WOW_APP\INSTALL.EXE", b"MZ")
+    # A line ending in CR CR LF is copied as it stands.
+    settings = "[Paths]\r\r\nData=${NUVDEST}:\\WOW_APP\\DATA\r\n"
+    fixed = "[Paths]\r\r\nData=D:\\WOW_APP\\DATA\r\n"
+    # The backup takes the dot of the file's own name (a file beside a folder named with
+    # a dot is someone else's), and a *.BAK file is not its own backup.
+    pc.put_file(r"C:\APP.BAK", b"someone else's")
+    for edited, backup in ((r"C:\APP.V2\SETTINGS", r"C:\APP.V2\SETTINGS.BAK"),
+                           (r"C:\OTHER\X.BAK", r"C:\OTHER\X.BAK.BAK")):
+        pc.put_file(edited, settings)
+        assert pc.run(JASKEL, r"\WOW_APP\INSTALL.EXE", edited, "NUVDEST").code == 0
+        assert (text(pc, edited), text(pc, backup)) == (fixed, settings), edited
+    assert pc.read_file(r"C:\APP.BAK") == b"someone else's"
+    take_log(pc, JASKEL_LOG)
+
+    # A file named like the temporary file is neither deleted nor emptied: it is refused.
+    for program, edited, log, token in ((JASKEL, r"C:\OTHER\F0E1D2C3.TMP", JASKEL_LOG, r"\WOW_APP\INSTALL.EXE"),
+                                        (HOBRINT, r"C:\OTHER\RUNNUV.TMP", HOBRINT_LOG, "OSTREL.DLL")):
+        listed = "OSTREL.DLL, ${NUVDEST}:\\WOW_APP\\INSTALL.EXE\r\n"
+        pc.put_file(edited, listed)
+        arguments = (token, edited, "NUVDEST") if program == JASKEL else (edited, token, "NUVDEST")
+        assert pc.run(program, *arguments).code == 1
+        assert text(pc, edited) == listed
+        assert take_log(pc, log).endswith("Unable To Create File: %s\r\n" % edited)
+    # A list named like Hobrint's backup keeps its previous contents beside it all the same.
+    pc.put_file(r"C:\OTHER\RUNNUV.BAK", listed)
+    assert pc.run(HOBRINT, r"C:\OTHER\RUNNUV.BAK", "OSTREL.DLL", "NUVDEST").code == 0
+    assert text(pc, r"C:\OTHER\RUNNUV.BAK.BAK") == listed
 
 
 @pytest.mark.parametrize("case", ["usage", "verbose", "development", "jaskel verbose"])

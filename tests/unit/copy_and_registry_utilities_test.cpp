@@ -120,33 +120,43 @@ TEST(DriveReferenceRecord, TheTextGoesToTheCdRomRootAndNothingElseChanges)
 TEST(DriveReferenceFile, RecordsUpToTheEndOrTheFirstBadOne)
 {
     const std::string key = "HKEY_CURRENT_USER\\Software\\Velk";
+    const std::size_t never = std::string::npos;
     struct Row {
         std::vector<std::string> lines;
+        std::size_t failAt;  // the read of this line fails
         std::size_t records;
         bool invalid;
         std::string badKeyLine;
+        bool readFailed;
     } rows[] = {
         // An empty file is an incomplete record.
-        {{}, 0, true, ""},
-        {{key, "Path", "d:\\apps", key, "Data", "d:\\data"}, 2, false, ""},
+        {{}, never, 0, true, "", false},
+        {{key, "Path", "d:\\apps", key, "Data", "d:\\data"}, never, 2, false, "", false},
         // Only a line beginning with "H" starts another record.
-        {{key, "Path", "d:\\apps", "", key, "Data", "d:\\data"}, 1, false, ""},
-        {{key, "Path", "d:\\apps", "rem", key}, 1, false, ""},
-        {{key, "Path", "d:\\apps", "Hello", "x", "y"}, 1, true, "Hello"},
-        {{key, "Path"}, 0, true, key},
-        {{key, "", "d:\\apps"}, 0, true, key},
+        {{key, "Path", "d:\\apps", "", key, "Data", "d:\\data"}, never, 1, false, "", false},
+        {{key, "Path", "d:\\apps", "rem", key}, never, 1, false, "", false},
+        {{key, "Path", "d:\\apps", "Hello", "x", "y"}, never, 1, true, "Hello", false},
+        {{key, "Path"}, never, 0, true, key, false},
+        {{key, "", "d:\\apps"}, never, 0, true, key, false},
+        // A read that fails is no end of the file, between records or within one.
+        {{key, "Path", "d:\\apps", key, "Data", "d:\\data"}, 3, 1, false, "", true},
+        {{key, "Path", "d:\\apps", key, "Data", "d:\\data"}, 4, 1, false, "", true},
+        {{key, "Path", "d:\\apps"}, 0, 0, false, "", true},
     };
     for (const Row& row : rows) {
         std::size_t next = 0;
         const DriveReferenceFile file = ReadDriveReferenceFile([&](std::string& line) {
+            if (next == row.failAt)
+                return DataLine::Failed;
             if (next >= row.lines.size())
-                return false;
+                return DataLine::End;
             line = row.lines[next++];
-            return true;
+            return DataLine::Read;
         });
-        EXPECT_EQ(file.records.size(), row.records) << row.lines.size();
-        EXPECT_EQ(file.invalid, row.invalid) << row.lines.size();
-        EXPECT_EQ(file.keyLine, row.badKeyLine) << row.lines.size();
+        EXPECT_EQ(file.records.size(), row.records) << row.lines.size() << " " << row.failAt;
+        EXPECT_EQ(file.invalid, row.invalid) << row.lines.size() << " " << row.failAt;
+        EXPECT_EQ(file.keyLine, row.badKeyLine) << row.lines.size() << " " << row.failAt;
+        EXPECT_EQ(file.readFailed, row.readFailed) << row.lines.size() << " " << row.failAt;
     }
 }
 

@@ -112,7 +112,9 @@ TEST(DriveVariable, FileNamesBesideTheFile)
     EXPECT_EQ(GetSiblingPath("RUN.NUV", "RUNNUV.TMP"), "RUNNUV.TMP");
     EXPECT_EQ(GetJaskelBackupPath("C:\\APP\\SETUP.INI"), "C:\\APP\\SETUP.BAK");
     EXPECT_EQ(GetJaskelBackupPath("C:\\APP\\SETTINGS"), "C:\\APP\\SETTINGS.BAK");
-    EXPECT_EQ(GetJaskelBackupPath("C:\\A.B\\SETTINGS"), "C:\\A.BAK");
+    EXPECT_EQ(GetJaskelBackupPath("C:\\APP.V2\\SETTINGS"), "C:\\APP.V2\\SETTINGS.BAK");
+    EXPECT_EQ(GetJaskelBackupPath("C:\\APP\\X.BAK"), "C:\\APP\\X.BAK.BAK");
+    EXPECT_EQ(GetJaskelBackupPath("C:\\APP\\x.bak"), "C:\\APP\\x.bak.BAK");
     LocalTimeValues now;
     now.year = 2026;
     now.month = 12;

@@ -20,6 +20,13 @@ TEST(InstallShieldCommand, TheSilentOptionsAndTheLogFile)
         {"C:\\IS\\SETUP.EXE -f2C:\\A.LOG /f2C:\\B.LOG ", "C:\\IS\\SETUP.EXE -f2C:\\A.LOG /f2C:\\B.LOG  /SMS /S",
          "C:\\B.LOG"},
         {"", " /SMS /S", "setup.log"},
+        // The log is where the set-up writes it: beside a quoted program with blanks (a
+        // "-" in its path starts no option), and the whole path of an F2 option.
+        {"\"C:\\My Apps-F2\\SETUP.EXE\" /s", "\"C:\\My Apps-F2\\SETUP.EXE\" /s /SMS", "C:\\My Apps-F2\\setup.log"},
+        {"C:\\IS\\SETUP.EXE /f2C:\\LOGS-S\\IS.LOG -sms", "C:\\IS\\SETUP.EXE /f2C:\\LOGS-S\\IS.LOG -sms /S",
+         "C:\\LOGS-S\\IS.LOG"},
+        {"C:\\IS\\SETUP.EXE /f2\"C:\\My Logs\\IS.LOG\"", "C:\\IS\\SETUP.EXE /f2\"C:\\My Logs\\IS.LOG\" /SMS /S",
+         "C:\\My Logs\\IS.LOG"},
     };
     for (const Row& row : rows) {
         const InstallShieldCommand prepared = PrepareInstallShieldCommand(row.given);

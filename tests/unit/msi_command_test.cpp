@@ -96,6 +96,10 @@ TEST(SourceListText, PackageFoldersKeyPathsAndWhichSourcesNameTheFolder)
         {"FOO.MSI", "FOO"},
         {"tool arg", "TOOL"},
         {"tool", ""},
+        // Quoted, the path keeps its blanks; unquoted, what follows the last blank is left.
+        {"\"C:\\VELK\\My Apps\\Viewer.msi\"", "C:\\VELK\\MY APPS\\"},
+        {"MSIEXEC /I \"C:\\A B\\FOO.MSI\" /qn", "C:\\A B\\"},
+        {"C:\\VELK\\My Apps\\Viewer.msi", "APPS\\"},
     };
     for (const auto& command : commands) {
         std::string folder = command[0];
@@ -110,13 +114,13 @@ TEST(SourceListText, PackageFoldersKeyPathsAndWhichSourcesNameTheFolder)
     const char* const sources[][2] = {
         {"c:\\apps\\foo\\", "yes"}, {"c:\\apps\\foo", "yes"}, {"C:\\APPS\\FOO;D:\\OTHER\\", "yes"},
         {"c:\\apps\\foobar\\", "no"}, {"c:\\apps\\foobar\\;c:\\apps\\foo\\", "yes"}, {"d:\\apps\\foo2", "no"},
-        {"", "no"},
+        {"", "no"}, {"c:\\apps\\foo\\sub\\", "no"}, {"d:\\x\\c:\\apps\\foo", "no"},
     };
     for (const auto& source : sources)
         EXPECT_EQ(IsPackageFolderSource(source[0], "C:\\APPS\\FOO\\"), std::string(source[1]) == "yes") << source[0];
 
-    for (const char* folder : {"", "C:\\", "c:", "\\"})
+    for (const char* folder : {"", "C:\\", "c:", "\\", "FOO", "APPS\\", "\\\\SERVER\\", "\"C:\\APPS\\"})
         EXPECT_FALSE(IsRedirectableFolder(folder)) << folder;
-    for (const char* folder : {"C:\\APPS\\", "FOO", "\\\\SERVER\\SHARE\\"})
+    for (const char* folder : {"C:\\APPS\\", "\\\\SERVER\\SHARE\\"})
         EXPECT_TRUE(IsRedirectableFolder(folder)) << folder;
 }

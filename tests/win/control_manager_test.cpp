@@ -30,6 +30,16 @@ typedef void (*ResetProc)();
 typedef void (*SetResultsProc)(const char*);
 typedef const char* (*GetRecordProc)();
 typedef int (*LiveObjectsProc)();
+typedef void (*SetInstallHookProc)(void (*)());
+
+// The operator who opens "Dev Mode" while an entry installs and ticks both switches.
+CNUVApp* g_operatorApp = nullptr;
+void TickSwitchesDuringInstall()
+{
+    CDevMode* devMode = g_operatorApp->GetDevMode();
+    devMode->SetSkipReboots(TRUE);
+    devMode->SetDisableAppCleanup(TRUE);
+}
 
 } // namespace
 
@@ -312,6 +322,21 @@ TEST_F(WalkTest, DevelopmentModeCanSkipTheRestartAndTheCleanUp)
     EXPECT_NE(log.find("\tItem requested an intermediate reboot.  Development Mode skip reboot enabled. Skipping "
                        "reboot...\r\n"),
               std::string::npos);
+}
+
+TEST_F(WalkTest, SwitchesTickedWhileAnEntryInstallsCountForThatEntry)
+{
+    const auto setInstallHook =
+        reinterpret_cast<SetInstallHookProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetInstallHook")));
+    ASSERT_NE(setInstallHook, nullptr);
+    g_operatorApp = &app;
+    setInstallHook(TickSwitchesDuringInstall);
+    WriteWholeFile(kRunList, Scripted() + ",first,C:\\SRC,,REBOOT\r\n" + Scripted() + ",second\r\n");
+    Walk();
+    // No clean-up, no restart: the walk goes on to the end, as the switches say.
+    EXPECT_FALSE(app.IsSystemShutdownRequested());
+    EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 0 first\npost 1\ndestroy 1\n"
+                        "create 2\npre 2\ninstall 2 0 second\npost 2\ndestroy 2\n");
 }
 
 TEST_F(WalkTest, AnErrorFileFromAnEarlierBootEndsTheWalkAfterTheFirstEntry)

@@ -150,6 +150,23 @@ TEST_F(DevModeDlgTest, TheControlsShowAndSetTheSwitches)
     EXPECT_TRUE(app.IsLoggingEnabled());
 }
 
+TEST_F(DevModeDlgTest, ItsKeysReachItThroughTheApplicationsMessageFilter)
+{
+    // The progress window's modal loop hands every message to the application's filter:
+    // Alt+B, Alt+A, then Tab from the first box.
+    Open();
+    MSG key = {GetDlgItem(window, IDC_DEVMODE_PAUSE), WM_SYSCHAR, 'b', 1 << 29, 0, {0, 0}};
+    EXPECT_TRUE(app.ProcessMessageFilter(MSGF_DIALOGBOX, &key));
+    key.wParam = 'a';
+    EXPECT_TRUE(app.ProcessMessageFilter(MSGF_DIALOGBOX, &key));
+    EXPECT_TRUE(IsChecked(IDC_DEVMODE_SKIPREBOOTS) && devMode->GetSkipReboots());
+    EXPECT_TRUE(IsChecked(IDC_DEVMODE_APPCLEANUP) && devMode->GetDisableAppCleanup());
+    SetFocus(GetDlgItem(window, IDC_DEVMODE_SKIPREBOOTS));
+    MSG tab = {GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
+    EXPECT_TRUE(app.ProcessMessageFilter(MSGF_DIALOGBOX, &tab));
+    EXPECT_EQ(GetFocus(), GetDlgItem(window, IDC_DEVMODE_APPCLEANUP));
+}
+
 TEST_F(DevModeDlgTest, ClosingForgetsTheWindowEverywhere)
 {
     const HWND opened = Open();

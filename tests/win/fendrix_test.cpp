@@ -109,6 +109,28 @@ TEST_F(FendrixTest, ACopyKeepsTheTargetsAttributesAndAMoveRemovesTheSource)
     EXPECT_EQ(ReadWholeFile("C:\\VELK\\DST\\old.txt"), "plain C:\\VELK\\DST\\old.txt");
 }
 
+TEST_F(FendrixTest, AFileMovedOrCopiedOntoItselfStaysAsItIs)
+{
+    const std::string folder = "C:\\VELK\\Long Folder";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    char shortFolder[MAX_PATH] = "";
+    ASSERT_NE(GetShortPathNameA(folder.c_str(), shortFolder, MAX_PATH), 0u);
+    const std::string rows[] = {
+        "/d \"" + folder + "\\a.txt\" \"" + folder + "\"",
+        "/d \"" + folder + "\" \"" + folder + "\"",
+        "-d -f \"" + folder + "\\A.TXT\" \"" + folder + "\\\"",
+        "/d " + std::string(shortFolder) + "\\a.txt \"" + folder + "\"",
+        "/f \"" + folder + "\\a.txt\" \"" + folder + "\\a.txt\"",
+    };
+    for (const std::string& row : rows) {
+        Place(folder + "\\a.txt", nullptr, 1);
+        DeleteFileA(kUtilsLog);
+        EXPECT_EQ(Run(row), 0) << row;
+        EXPECT_EQ(ReadWholeFile(folder + "\\a.txt"), "plain " + folder + "\\a.txt") << row;
+        EXPECT_FALSE(FileExists(kUtilsLog)) << row;
+    }
+}
+
 TEST_F(FendrixTest, ADirectoryGivesItsTopLevelFilesAndAMissingTargetIsCreated)
 {
     Place(std::string(kSource) + "\\one.txt", nullptr, 1);
@@ -141,6 +163,10 @@ TEST_F(FendrixTest, CommandsThatCannotBeDoneEndWithTheirCodes)
          "FENDRIX: First param C:\\VELK\\SRC\\*.* must be a single file if second param C:\\VELK\\file.txt is not a "
          "directory\r\n"},
         {"C:\\VELK\\none.txt C:\\VELK\\file.txt", 3, "FENDRIX: First param C:\\VELK\\none.txt not found\r\n"},
+        // A name may hold what looks like a placeholder: it is written as it is.
+        {"C:\\VELK\\%s%d\\*.txt C:\\VELK\\%s.txt", 2,
+         "FENDRIX: First param C:\\VELK\\%s%d\\*.txt must be a single file if second param C:\\VELK\\%s.txt is not a "
+         "directory\r\n"},
         // Upper-case switches are no switches: logged, and the copy done without them.
         {"/D /F C:\\VELK\\SRC\\one.txt C:\\VELK\\DST", 0,
          "FENDRIX: Invalid command line switch: /D\r\nFENDRIX: Invalid command line switch: /F\r\n"},

@@ -12,6 +12,9 @@ namespace {
 const char kErr[] = "c:\\velk\\nuv.err";
 const char kDiagnostics[] = "C:\\floppy\\LOG";
 const char kSetup[] = "C:\\VELK\\IS\\SETUP.EXE";
+// A folder with a blank and what looks like a placeholder: the program is quoted.
+const char kSpacedFolder[] = "C:\\VELK\\IS %s";
+const char kLogFolder[] = "C:\\VELK\\IS-LOGS";
 const char kRecord[] = "C:\\VELK\\fake_setup.txt";
 
 // At the watch's pause the set-up's lingering child is let go, and gone when it returns.
@@ -43,6 +46,9 @@ protected:
         DeleteFileA(kDiagnostics);
         CreateDirectoryA("C:\\VELK\\IS", nullptr);
         ASSERT_TRUE(CopyFileA(ToWindowsPath(VELK_TEST_SETUP).c_str(), kSetup, FALSE));
+        CreateDirectoryA(kSpacedFolder, nullptr);
+        CreateDirectoryA(kLogFolder, nullptr);
+        ASSERT_TRUE(CopyFileA(kSetup, (std::string(kSpacedFolder) + "\\SETUP.EXE").c_str(), FALSE));
         SetPauseHook(ReleaseChild);
     }
     void TearDown() override
@@ -57,35 +63,43 @@ protected:
         return wrapper.InstallApplication(text.data(), 60);
     }
     CInstallShieldWrapper brakkis{false};
-    CInstallShieldWrapper brakkel{true};
 };
 
 TEST_F(InstallShieldWrapperTest, TheLogFileDecidesAndEveryOutcomeLeavesItsLines)
 {
     const std::string setup = kSetup;
+    const std::string spaced = "\"" + std::string(kSpacedFolder) + "\\SETUP.EXE\"";
     struct Row {
+        std::string program;
         const char* options;
         BOOL result;
         std::string errors;
         std::string diagnostics;
     } rows[] = {
-        {" /code=0", TRUE, "", ""},
-        {" /code=-3", FALSE, "Error InstallShield install failed: " + setup + " /code=-3 /SMS /S Error Code: -3\r\n", ""},
-        {"", FALSE, "Error InstallShield install failed: " + setup + " /SMS /S Error Code: 2\r\n",
+        {setup, " /code=0", TRUE, "", ""},
+        {setup, " /code=-3", FALSE, "Error InstallShield install failed: " + setup + " /code=-3 /SMS /S Error Code: -3\r\n",
+         ""},
+        {setup, "", FALSE, "Error InstallShield install failed: " + setup + " /SMS /S Error Code: 2\r\n",
          "INS NO LOG C:\\VELK\\IS\\setup.log FOR: " + setup + " /SMS /S\r\n"},
         // The reduced variant: a failing exit code is not reported, the log says success.
-        {" /code=0 /exit=5", TRUE, "", ""},
+        {setup, " /code=0 /exit=5", TRUE, "", ""},
         // The watch after a successful run waits for the set-up's helper.
-        {" /code=0 /ikernel=60000", TRUE, "", "INS PRE CLEAN DELAYS 1 : " + setup + " /code=0 /ikernel=60000 /SMS /S\r\n"},
+        {setup, " /code=0 /ikernel=60000", TRUE, "",
+         "INS PRE CLEAN DELAYS 1 : " + setup + " /code=0 /ikernel=60000 /SMS /S\r\n"},
+        // The log is read where the set-up writes it: beside a quoted program, at an F2
+        // path with "-" or with quoted blanks.
+        {spaced, " /code=0", TRUE, "", ""},
+        {spaced, "", FALSE, "Error InstallShield install failed: " + spaced + " /SMS /S Error Code: 2\r\n",
+         "INS NO LOG C:\\VELK\\IS %s\\setup.log FOR: " + spaced + " /SMS /S\r\n"},
+        {setup, " /code=0 /f2C:\\VELK\\IS-LOGS\\IS.LOG", TRUE, "", ""},
+        {setup, " /code=0 /f2\"C:\\VELK\\IS %s\\result log.txt\"", TRUE, "", ""},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.options);
-        DeleteFileA(kErr);
-        DeleteFileA(kDiagnostics);
-        DeleteFileA(kRecord);
-        DeleteFileA("C:\\VELK\\IS\\setup.log");
-        EXPECT_EQ(Install(brakkis, setup + row.options), row.result);
-        EXPECT_EQ(ReadWholeFile(kRecord).find("run " + setup + row.options + " /SMS /S\r\n"), 0u);
+        SCOPED_TRACE(row.program + row.options);
+        for (const char* file : {kErr, kDiagnostics, kRecord, "C:\\VELK\\IS\\setup.log", "C:\\VELK\\IS %s\\setup.log"})
+            DeleteFileA(file);
+        EXPECT_EQ(Install(brakkis, row.program + row.options), row.result);
+        EXPECT_EQ(ReadWholeFile(kRecord).find("run " + row.program + row.options + " /SMS /S\r\n"), 0u);
         EXPECT_EQ(ReadWholeFile(kErr), row.errors.empty() ? "<missing>" : row.errors);
         EXPECT_EQ(ReadWholeFile(kDiagnostics), row.diagnostics.empty() ? "<missing>" : row.diagnostics);
     }
@@ -93,21 +107,35 @@ TEST_F(InstallShieldWrapperTest, TheLogFileDecidesAndEveryOutcomeLeavesItsLines)
 
 TEST_F(InstallShieldWrapperTest, BrakkelKeepsTheSourcesOfAFailedRun)
 {
+    // The two shipped libraries, as the engine loads them.
     struct Row {
-        CWrapper* wrapper;
+        const char* library;
         bool errorFile;
         bool kept;
-    } rows[] = {{&brakkel, true, true}, {&brakkel, false, false}, {&brakkis, true, false}, {&brakkis, false, false}};
+    } rows[] = {{VELK_TEST_BRAKKEL, true, true}, {VELK_TEST_BRAKKEL, false, false}, {VELK_TEST_BRAKKIS, true, false},
+                {VELK_TEST_BRAKKIS, false, false}};
     for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.library) + (row.errorFile ? ", error file" : ""));
+        HMODULE library = LoadLibraryA(ToWindowsPath(row.library).c_str());
+        ASSERT_NE(library, nullptr);
+        const auto create = reinterpret_cast<CreateWrapperInstanceProc>(
+            reinterpret_cast<void*>(GetProcAddress(library, WRAPPER_CREATE_EXPORT)));
+        const auto destroy = reinterpret_cast<DestroyWrapperInstanceProc>(
+            reinterpret_cast<void*>(GetProcAddress(library, WRAPPER_DESTROY_EXPORT)));
+        ASSERT_TRUE(create && destroy);
         CreateDirectoryA("C:\\VELK\\SRC", nullptr);
         WriteWholeFile("C:\\VELK\\SRC\\data.cab", "x");
         if (row.errorFile)
             WriteWholeFile(kErr, "failed\r\n");
         else
             DeleteFileA(kErr);
+        CWrapper* wrapper = create();
+        ASSERT_NE(wrapper, nullptr);
         std::vector<char> directory = MakeWritableCopy("C:\\VELK\\SRC");
-        EXPECT_TRUE(row.wrapper->CleanupInstallationFiles(directory.data()));
-        EXPECT_EQ(FileExists("C:\\VELK\\SRC\\data.cab"), row.kept) << (row.wrapper == &brakkel) << row.errorFile;
+        EXPECT_TRUE(wrapper->CleanupInstallationFiles(directory.data()));
+        EXPECT_EQ(FileExists("C:\\VELK\\SRC\\data.cab"), row.kept);
+        destroy(wrapper);
+        FreeLibrary(library);
     }
 }
 

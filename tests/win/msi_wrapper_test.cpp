@@ -117,6 +117,7 @@ TEST_F(MsiWrapperTest, TheRedirectionDeletesOnlySourcesThatNameThePackageFolder)
     products.Add("VELKTEST2", {{"1", "C:\\APPS\\FOO"}});
     products.Add("VELKTEST3", {{"1", "d:\\apps\\foo2\\"}});
     products.Add("VELKTEST4", {});
+    products.Add("VELKTEST5", {{"1", "d:\\apps\\"}, {"2", "C:\\VELK\\My Apps\\"}});
 
     // No tag: the start record and the one that says why, and nothing else.
     EXPECT_TRUE(RedirectSourceList("C:\\APPS\\FOO\\FOO.MSI"));
@@ -131,6 +132,13 @@ TEST_F(MsiWrapperTest, TheRedirectionDeletesOnlySourcesThatNameThePackageFolder)
     EXPECT_TRUE(RedirectSourceList("MSIEXEC /I C:\\FOO.MSI /qn"));
     EXPECT_EQ(LogRecords().back(), "SRCREDIR: Package folder 'C:\\' is empty or a drive root.  Redirection not performed.");
     EXPECT_EQ(products.NetValues("VELKTEST2"), "1");
+    // Only a full path names the package's folder: unquoted, the blank leaves "APPS\".
+    EXPECT_TRUE(RedirectSourceList("C:\\VELK\\My Apps\\Viewer.msi"));
+    EXPECT_EQ(LogRecords().back(), "SRCREDIR: Package folder 'APPS\\' is no full path (X:\\... or "
+                                   "\\\\server\\share\\...).  Redirection not performed.");
+    EXPECT_EQ(products.NetValues("VELKTEST5"), "1 2");
+    EXPECT_TRUE(RedirectSourceList("MSIEXEC /I \"C:\\VELK\\My Apps\\Viewer.msi\" /qn"));
+    EXPECT_EQ(products.NetValues("VELKTEST5"), "1");
 
     DeleteFileA(kLog);
     EXPECT_TRUE(RedirectSourceList("MSIEXEC /I C:\\APPS\\FOO\\FOO.MSI /qn"));

@@ -251,7 +251,7 @@ TEST_F(ScriptedWrapperTest, ExportsExactlyTheContractAndItsControls)
 {
     ExpectExactExports("scripted_wrapper.dll",
                        {"CreateWrapperInstance", "DestroyWrapperInstance", "ScriptedGetRecord",
-                        "ScriptedLiveObjects", "ScriptedReset", "ScriptedSetResults"});
+                        "ScriptedLiveObjects", "ScriptedReset", "ScriptedSetInstallHook", "ScriptedSetResults"});
 }
 
 TEST_F(ScriptedWrapperTest, RecordsEveryCallInOrderAndSucceedsWithoutScript)

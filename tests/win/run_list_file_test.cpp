@@ -9,6 +9,7 @@ namespace {
 
 const char kRunList[] = "C:\\VELK\\RUN.NUV";
 const char kRewrite[] = "C:\\VELK\\~RUN.NUV";
+const char kAside[] = "C:\\VELK\\~RUN.OLD";
 
 std::vector<std::string> ReadAllLines(const std::string& path)
 {
@@ -130,15 +131,16 @@ TEST_F(RunListTest, MissingOrEmptyListHasNoEntries)
 
 TEST_F(RunListTest, UpdateEntryChangesOnlyItsLineAndKeepsOtherProgramsChanges)
 {
-    WriteWholeFile(kRunList, "# head\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,B.EXE\r\n");
+    WriteWholeFile(kRunList, "# head\r\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,B.EXE\r\n");
     CControlManager& manager = app.GetControlManager();
     std::unique_ptr<CRunEntry> entry(manager.GetEntry());
     ASSERT_TRUE(entry);
     // Another program rewrites a later line while the entry installs.
-    WriteWholeFile(kRunList, "# head\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
+    WriteWholeFile(kRunList, "# head\r\r\nOSTREL.DLL,A.EXE,C:\\A,600\r\n  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
     entry->SetStartTime(GetFixedTime());
     ASSERT_TRUE(manager.UpdateEntry(*entry));
-    EXPECT_EQ(ReadWholeFile(kRunList), "# head\r\nOSTREL.DLL, A.EXE, C:\\A, 600, , START 18:25:04\r\n"
+    // A line that ends in CR CR LF keeps its own CR.
+    EXPECT_EQ(ReadWholeFile(kRunList), "# head\r\r\nOSTREL.DLL, A.EXE, C:\\A, 600, , START 18:25:04\r\n"
                                        "  keep  this , as it is \r\nOSTREL.DLL,D:\\B.EXE\r\n");
     EXPECT_FALSE(FileExists(kRewrite));
 }
@@ -154,7 +156,7 @@ TEST_F(RunListTest, UpdateEntryGivesALastLineItsLineEnd)
     EXPECT_EQ(ReadWholeFile(kRunList), "OSTREL.DLL, A.EXE, , , , START 18:25:04\r\nOSTREL.DLL,B.EXE\r\n");
 }
 
-TEST_F(RunListTest, UpdateEntryByDeleteAndRenameWhereNoAtomicReplaceExists)
+TEST_F(RunListTest, UpdateEntryByRenamingAsideWhereNoAtomicReplaceExists)
 {
     SetAtomicReplaceAvailable(0);
     WriteWholeFile(kRunList, "OSTREL.DLL,A.EXE\r\n");
@@ -164,6 +166,7 @@ TEST_F(RunListTest, UpdateEntryByDeleteAndRenameWhereNoAtomicReplaceExists)
     ASSERT_TRUE(manager.UpdateEntry(*entry));
     EXPECT_EQ(ReadWholeFile(kRunList), "OSTREL.DLL, A.EXE, , , , , STOP 18:25:04\r\n");
     EXPECT_FALSE(FileExists(kRewrite));
+    EXPECT_FALSE(FileExists(kAside));
 }
 
 TEST_F(RunListTest, UpdateEntryRefusesALineOverTheLimitAndChangesNothing)
@@ -190,18 +193,54 @@ TEST_F(RunListTest, UpdateEntryFailsWithoutTouchingTheListWhenTheRewriteCannotBe
     RemoveDirectoryA(kRewrite);
 }
 
-TEST_F(RunListTest, ARewriteLeftBehindByAnInterruptedReplacementIsRestored)
+TEST_F(RunListTest, AReplacementCutOffBetweenItsRenamesLeavesAWholeListToPutBack)
 {
-    // The list was deleted and the machine stopped before the rename.
-    WriteWholeFile(kRewrite, "OSTREL.DLL, A.EXE, , , , START 09:05:31, STOP 09:07:02, CLEAN 09:07:03\r\nOSTREL.DLL,B.EXE\r\n");
-    CControlManager& manager = app.GetControlManager();
-    EXPECT_EQ(manager.CountEntries(), 2);
-    EXPECT_TRUE(FileExists(kRunList));
-    EXPECT_FALSE(FileExists(kRewrite));
-    std::unique_ptr<CRunEntry> first(manager.GetEntry());
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->GetCleanTime(), "CLEAN 09:07:03");
-    EXPECT_FALSE(manager.IsLastEntry());
+    const std::string before = "OSTREL.DLL, A.EXE, , , , START 09:05:31\r\nOSTREL.DLL,B.EXE\r\n";
+    const std::string after = "OSTREL.DLL, A.EXE, , , , START 09:05:31, STOP 09:07:02\r\nOSTREL.DLL,B.EXE\r\n";
+    struct Row {
+        const char* cut;
+        const char* list;     // nullptr: missing
+        const char* rewrite;
+        const char* aside;
+        bool rewriteHeld;
+        const char* restored;
+    } rows[] = {
+        {"after the list stepped aside", nullptr, "after", "before", false, "after"},
+        {"with the rewrite held", nullptr, "after", "before", true, "before"},
+        {"after the rewrite was gone", nullptr, nullptr, "before", false, "before"},
+        {"after an old-style delete", nullptr, "after", nullptr, false, "after"},
+        {"before the copy aside was deleted", "after", nullptr, "before", false, "after"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.cut);
+        auto text = [&](const char* which) { return std::string(which) == "after" ? after : before; };
+        for (const char* path : {kRunList, kRewrite, kAside})
+            DeleteFileA(path);
+        if (row.list)
+            WriteWholeFile(kRunList, text(row.list));
+        if (row.rewrite)
+            WriteWholeFile(kRewrite, text(row.rewrite));
+        if (row.aside)
+            WriteWholeFile(kAside, text(row.aside));
+        std::unique_ptr<CHolder> holder(row.rewriteHeld ? new CHolder(kRewrite) : nullptr);
+        CTestApp fresh;
+        CControlManager& manager = fresh.GetControlManager();
+        EXPECT_EQ(manager.CountEntries(), 2);
+        EXPECT_EQ(ReadWholeFile(kRunList), text(row.restored));
+        if (!row.list) {
+            EXPECT_FALSE(FileExists(kAside));
+        }
+        holder.reset();
+        // And the next stamp goes in as ever, a copy set aside from before cleared away.
+        SetAtomicReplaceAvailable(0);
+        std::unique_ptr<CRunEntry> entry(manager.GetEntry());
+        ASSERT_TRUE(entry);
+        entry->SetCleanTime(GetFixedTime());
+        EXPECT_TRUE(manager.UpdateEntry(*entry));
+        EXPECT_NE(ReadWholeFile(kRunList).find("CLEAN 18:25:04"), std::string::npos);
+        EXPECT_FALSE(FileExists(kAside));
+        SetAtomicReplaceAvailable(-1);
+    }
 }
 
 TEST_F(RunListTest, AStaleRewriteBesideTheListIsIgnoredAndReplaced)
@@ -222,11 +261,11 @@ TEST_F(RunListTest, ARewriteHeldByAnotherProgramNeverCostsTheList)
     const std::string original = "# head\r\nOSTREL.DLL,A.EXE\r\nOSTREL.DLL,B.EXE\r\n";
     const std::string updated = "# head\r\nOSTREL.DLL, A.EXE, , , , START 18:25:04\r\nOSTREL.DLL,B.EXE\r\n";
     struct Case {
-        bool oneStep;         // MoveFileExA, or the 9x family's delete and rename
+        bool oneStep;         // MoveFileExA, or the 9x family's renames through the aside name
         bool releasedInTime;  // the holder lets go during the retries
     } cases[] = {{true, false}, {true, true}, {false, false}, {false, true}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.oneStep ? "one step" : "delete and rename") +
+        SCOPED_TRACE(std::string(c.oneStep ? "one step" : "renamed aside") +
                      (c.releasedInTime ? ", released" : ", held"));
         SetAtomicReplaceAvailable(c.oneStep ? 1 : 0);
         WriteWholeFile(kRunList, original);
@@ -252,16 +291,9 @@ TEST_F(RunListTest, ARewriteHeldByAnotherProgramNeverCostsTheList)
         EXPECT_EQ(pauseLengths, (std::vector<unsigned long>{250, 250, 250, 250}));
         EXPECT_EQ(manager.GetRunListFailure(),
                   "C:\\VELK\\~RUN.NUV could not take the place of C:\\VELK\\RUN.NUV (Error Number: 32)");
-        if (c.oneStep) {
-            EXPECT_EQ(ReadWholeFile(kRunList), original);
-        } else {
-            // Deleted first: the whole rewrite is the list until it can take its place.
-            EXPECT_FALSE(FileExists(kRunList));
-            EXPECT_EQ(ReadWholeFile(kRewrite), updated);
-            holder.Release();
-            EXPECT_EQ(manager.CountEntries(), 3);
-            EXPECT_EQ(ReadWholeFile(kRunList), updated);
-        }
+        // Never without its list: on the 9x family the list went back from its aside name.
+        EXPECT_EQ(ReadWholeFile(kRunList), original);
+        EXPECT_FALSE(FileExists(kAside));
         holder.Release();
         DeleteFileA(kRewrite);
     }

@@ -43,6 +43,7 @@ ENGINE = r"C:\Velk\NUV\NUV.exe"
 ENGINE_FOLDER = "C:\\VELK\\NUV\\"
 RUN_LIST = r"C:\VELK\RUN.NUV"
 REWRITE = r"C:\VELK\~RUN.NUV"
+ASIDE = r"C:\VELK\~RUN.OLD"
 LOG = r"c:\velk\nuv.log"
 ERR = r"c:\velk\nuv.err"
 FINISHED = r"C:\Velk\nuv.dun"
@@ -160,12 +161,15 @@ class Checker:
                             if not path.startswith(ENGINE_FOLDER.lower()) and path != RUN_LIST.lower()}
 
     def run_list(self, problems):
-        """The list the engine reads next: the list, or the whole rewrite that an
-        interrupted replacement left beside a missing list (the 9x family only)."""
+        """The list the engine reads next: the list, or, on the 9x family, what a cut
+        between the renames of a replacement left beside a missing list. The list is
+        never deleted there, only renamed aside (to ~RUN.OLD) until its rewrite stands:
+        a missing list without that copy is a violation. The next start puts back the
+        whole rewrite when it stands, else the copy set aside."""
         if self.pc.exists(RUN_LIST):
             return self.pc.read_file(RUN_LIST).decode("latin-1")
-        if self.pc.family == "9x" and self.pc.exists(REWRITE):
-            return self.pc.read_file(REWRITE).decode("latin-1")
+        if self.pc.family == "9x" and self.pc.exists(ASIDE):
+            return self.pc.read_file(REWRITE if self.pc.exists(REWRITE) else ASIDE).decode("latin-1")
         problems.append("the run list is missing")
         return None
 
@@ -174,7 +178,8 @@ class Checker:
         text = self.run_list(problems)
         if text is not None:
             self.check_lines(text, problems)
-        self.check_files(problems)
+        # A list set aside for its rewrite is checked above, not taken for a deleted file.
+        self.check_files(problems, list_stands=text is not None)
         return problems
 
     def check_lines(self, text, problems):
@@ -214,10 +219,12 @@ class Checker:
         if started_unfinished > 1:
             problems.append("%d entries started and unfinished" % started_unfinished)
 
-    def check_files(self, problems):
+    def check_files(self, problems, list_stands=True):
         now = disk_files(self.pc)
         for path in self.start_files:
             if path in now or path.startswith(ENGINE_FOLDER.lower()):
+                continue
+            if path == RUN_LIST.lower() and list_stands:
                 continue
             folder = self.clean_folder_of(path)
             if folder is None:

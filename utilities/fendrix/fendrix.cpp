@@ -1,6 +1,7 @@
 #include "fendrix.h"
 
 #include "fendrix_command_line.h"
+#include "file_path.h"
 #include "file_version_info.h"
 #include "text.h"
 #include "utils_log.h"
@@ -62,11 +63,6 @@ bool IsLater(const SYSTEMTIME& a, const SYSTEMTIME& b)
     return false;
 }
 
-std::string WithTwo(const char* format, const std::string& first, const std::string& second)
-{
-    return FormatMessageText(FormatMessageText(format, first), second);
-}
-
 } // namespace
 
 FileComparison CompareFiles(const std::string& source, const std::string& target)
@@ -94,6 +90,10 @@ FileComparison CompareFiles(const std::string& source, const std::string& target
 unsigned long CopyIfNewer(const std::string& source, const std::string& target, bool logErrors, bool move,
                           bool force)
 {
+    // A file is its own target (moved or copied onto itself): it already stands where it
+    // is wanted, and it is the only copy, so it is neither copied nor deleted.
+    if (IsSameFile(source, target))
+        return 0;
     const bool exists = GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool copy = !exists;
     if (!copy) {
@@ -123,7 +123,7 @@ unsigned long CopyIfNewer(const std::string& source, const std::string& target, 
             const DWORD error = GetLastError();
             // The message's second number is always 0.
             if (logErrors)
-                Log(FormatMessageText(FormatMessageText(kCopyFailed, source, static_cast<long>(error)), target, 0));
+                Log(FillMessageText(kCopyFailed, {source, target, std::to_string(static_cast<long>(error)), "0"}));
             return error;
         }
         // The target keeps what it was: read-only or hidden stays so with its new contents.
@@ -164,7 +164,7 @@ int RunFendrix(const std::string& commandLine)
         const bool intoDirectory = IsDirectory(destinationAttributes);
         if (!intoDirectory && (sourceAttributes == INVALID_FILE_ATTRIBUTES || IsDirectory(sourceAttributes))) {
             if (HasWildCard(source)) {
-                Log(WithTwo(kSingleFile, source, destination));
+                Log(FillMessageText(kSingleFile, {source, destination}));
                 return kNotADirectory;
             }
             Log(FormatMessageText(kNotFound, source));

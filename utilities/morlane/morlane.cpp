@@ -25,7 +25,10 @@ const char kNoDataPath[] = "No data file path to data file found on command line
 const char kNotOpened[] = "Data file %s not opened.  Check file existance.";
 const char kInvalidData[] = "Data file does not contain valid data. %s, %s, %s";
 const char kNotDeleted[] = "Data file %s could not be deleted (Error Number: %d)";
+const char kNotRead[] = "Data file %s could not be read to its end (Error Number: %d)";
 const char kDoubleBackslash[] = "Double Backslash replacement: %s to %s ";
+// Refused rather than cut: a cut text, key or data file path would record or rewrite
+// values nobody named, or apply and delete another file.
 const char kTooLong[] = "Command line longer than 259 characters";
 const char kSkippedKey[] = "runmru";
 
@@ -74,7 +77,9 @@ int CMorlane::RecordDriveReferences()
 {
     const std::string dataPath = m_arguments.second.empty() ? kDefaultDataFile : m_arguments.second;
     m_text = m_arguments.first;
-    if (m_text.empty()) {
+    if (m_arguments.tooLong) {
+        Log(kTooLong);
+    } else if (m_text.empty()) {
         Log(kNoText);
     } else {
         m_data.resize(kValueDataBytes);
@@ -109,22 +114,11 @@ void CMorlane::WalkKey(const std::string& keyPath)
         return;
     const std::string upperText = MakeUpperText(m_text);
     const bool skippedKey = MakeUpperText(keyPath).find(MakeUpperText(kSkippedKey)) != std::string::npos;
-    for (DWORD index = 0;; ++index) {
-        char name[kValueNameCharacters];
-        DWORD nameSize = kValueNameCharacters;
-        DWORD dataSize = kValueDataBytes;
-        DWORD type = 0;
-        const LONG result = RegEnumValueA(key, index, name, &nameSize, nullptr, &type, m_data.data(), &dataSize);
-        if (result == ERROR_NO_MORE_ITEMS)
-            break;
-        // A name or data that does not fit is passed over; so is every other failure.
-        if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || skippedKey)
-            continue;
-        std::string data(reinterpret_cast<const char*>(m_data.data()), dataSize);
-        data = data.substr(0, data.find('\0'));
-        if (MakeUpperText(data).find(upperText) != std::string::npos)
-            WriteRecord(keyPath, std::string(name, nameSize));
-    }
+    if (!skippedKey)
+        VisitStringValues(key, m_data, [&](const std::string& name, const std::string& data) {
+            if (MakeUpperText(data).find(upperText) != std::string::npos)
+                WriteRecord(keyPath, name);
+        });
     for (DWORD index = 0;; ++index) {
         char name[kKeyNameCharacters];
         DWORD nameSize = kKeyNameCharacters;
@@ -162,7 +156,7 @@ bool CMorlane::ApplyRecord(const DriveReference& reference, const std::string& r
     if (!ReplaceLateBindText(text, reference.text, root, repaired))
         return true;
     if (repaired)
-        Log(FormatMessageText(FormatMessageText(kDoubleBackslash, root + "\\"), root));
+        Log(FillMessageText(kDoubleBackslash, {root + "\\", root}));
     error = RegOpenKeyExA(hive, reference.keyPath.c_str(), 0, KEY_SET_VALUE | kRegistryView, &key);
     if (error != ERROR_SUCCESS)
         return false;
@@ -176,6 +170,10 @@ bool CMorlane::ApplyRecord(const DriveReference& reference, const std::string& r
 int CMorlane::ApplyDriveReferences()
 {
     const std::string& dataPath = m_arguments.first;
+    if (m_arguments.tooLong) {
+        Log(kTooLong);
+        return kNoDataFile;
+    }
     if (dataPath.empty()) {
         Log(kNoDataPath);
         return kNoDataFile;
@@ -186,8 +184,12 @@ int CMorlane::ApplyDriveReferences()
         Log(FormatMessageText(kNotOpened, dataPath));
         return kNoDataFile;
     }
-    const DriveReferenceFile file =
-        ReadDriveReferenceFile([&dataFile](std::string& line) { return dataFile.ReadLine(line) != FALSE; });
+    const DriveReferenceFile file = ReadDriveReferenceFile([&dataFile](std::string& line) {
+        if (dataFile.ReadLine(line))
+            return DataLine::Read;
+        return dataFile.HasReadFailed() ? DataLine::Failed : DataLine::End;
+    });
+    const DWORD readError = dataFile.GetFailureCode();
     dataFile.Close();
     // The records before a malformed one are applied: the next run goes through them again.
     for (const DriveReference& reference : file.records) {
@@ -196,9 +198,14 @@ int CMorlane::ApplyDriveReferences()
             return static_cast<int>(error);
     }
     if (file.invalid) {
-        Log(FormatMessageText(FormatMessageText(FormatMessageText(kInvalidData, file.keyLine), file.valueName),
-                              file.text));
+        Log(FillMessageText(kInvalidData, {file.keyLine, file.valueName, file.text}));
         return kInvalidRecord;
+    }
+    // The rest of the file is unknown: it stays for a later run, and the run has failed.
+    if (file.readFailed) {
+        const DWORD error = readError != ERROR_SUCCESS ? readError : ERROR_READ_FAULT;
+        Log(FormatMessageText(kNotRead, dataPath, static_cast<long>(error)));
+        return static_cast<int>(error);
     }
     // A data file left behind is no success: the exit code says the work is not done.
     const DWORD deleted = DeleteFileWithRetries(dataPath);
@@ -210,6 +217,28 @@ int CMorlane::ApplyDriveReferences()
 }
 
 } // namespace
+
+void VisitStringValues(HKEY key, std::vector<BYTE>& data,
+                       const std::function<void(const std::string& name, const std::string& text)>& visit)
+{
+    for (DWORD index = 0;; ++index) {
+        char name[kValueNameCharacters];
+        DWORD nameSize = kValueNameCharacters;
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        const LONG result = RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data.data(), &dataSize);
+        // A name or data that does not fit is passed over. Any other failure ends the
+        // walk: a key deleted meanwhile answers every index with one.
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS)
+            return;
+        if (type != REG_SZ && type != REG_EXPAND_SZ)
+            continue;
+        std::string text(reinterpret_cast<const char*>(data.data()), dataSize);
+        visit(std::string(name, nameSize), text.substr(0, text.find('\0')));
+    }
+}
 
 std::string FindCdRomRoot()
 {
@@ -232,10 +261,6 @@ int RunMorlane(const std::string& commandLine)
         CMorlane morlane(arguments);
         for (const std::string& message : arguments.messages)
             morlane.Log(message);
-        if (arguments.tooLong) {
-            WriteUtilsLog(kPrefix, kTooLong);
-            return kNoDataFile;
-        }
         return IsRecordMode(commandLine) ? morlane.RecordDriveReferences() : morlane.ApplyDriveReferences();
     } catch (const std::bad_alloc&) {
         return -1;

@@ -40,10 +40,8 @@ int ReplaceAll(std::string& text, std::string& lower, const std::string& pattern
 MorlaneArguments ParseMorlaneCommandLine(const std::string& commandLine)
 {
     MorlaneArguments arguments;
-    if (commandLine.size() > kMaxMorlaneCommandLine) {
-        arguments.tooLong = true;
-        return arguments;
-    }
+    // Parsed all the same: whether /l is there decides whether the refusal is logged.
+    arguments.tooLong = commandLine.size() > kMaxMorlaneCommandLine;
     const std::string lower = ToLower(commandLine);
     bool haveFirst = false;
     for (int position = 0;;) {
@@ -105,17 +103,20 @@ bool ParseDriveReferenceRecord(const std::string& keyLine, const std::string& va
     return true;
 }
 
-DriveReferenceFile ReadDriveReferenceFile(const std::function<bool(std::string&)>& readLine)
+DriveReferenceFile ReadDriveReferenceFile(const std::function<DataLine(std::string&)>& readLine)
 {
-    // A line that could not be read is empty, whatever the reader left in it.
-    const auto read = [&readLine](std::string& line) {
+    DriveReferenceFile file;
+    // A line that could not be read is empty, whatever the reader left in it; after a
+    // failed read nothing more is read.
+    const auto read = [&readLine, &file](std::string& line) {
         line.clear();
-        if (readLine(line))
+        const DataLine got = file.readFailed ? DataLine::Failed : readLine(line);
+        if (got == DataLine::Read)
             return true;
         line.clear();
+        file.readFailed = got == DataLine::Failed;
         return false;
     };
-    DriveReferenceFile file;
     std::string keyLine;
     bool haveKeyLine = read(keyLine);
     for (;;) {
@@ -123,6 +124,8 @@ DriveReferenceFile ReadDriveReferenceFile(const std::function<bool(std::string&)
         std::string text;
         const bool complete = haveKeyLine && read(valueName) && read(text);
         DriveReference reference;
+        if (file.readFailed)
+            return file;
         if (!complete || !ParseDriveReferenceRecord(keyLine, valueName, text, reference)) {
             file.invalid = true;
             file.keyLine = keyLine;

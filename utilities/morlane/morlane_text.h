@@ -19,7 +19,7 @@ struct MorlaneArguments
     std::string userKey;     // /u: where it starts below HKEY_CURRENT_USER
     bool log = false;        // /l
     bool record = false;     // /t (the mode itself follows IsRecordMode)
-    bool tooLong = false;    // the command line is over its 259 characters
+    bool tooLong = false;    // the command line is over its 259 characters (parsed all the same)
     std::vector<std::string> messages;  // parse problems after /l was read: only those are logged
 };
 
@@ -47,19 +47,24 @@ bool ParseDriveReferenceRecord(const std::string& keyLine, const std::string& va
                                DriveReference& reference);
 
 // What the data file holds: its records up to the end of the file, to a line after a
-// record that does not begin with "H", or to the first incomplete or malformed record.
+// record that does not begin with "H", to the first incomplete or malformed record, or
+// to a read that failed.
 struct DriveReferenceFile
 {
     std::vector<DriveReference> records;  // the well-formed records before that, in file order
     bool invalid = false;                 // an incomplete or malformed record ended the reading
+    bool readFailed = false;              // a read failed: what follows in the file is unknown
     std::string keyLine;                  // that record's lines as read, for the log
     std::string valueName;
     std::string text;
 };
 
-// Reads the data file through readLine (the next line; FALSE at its end), one record of
-// three lines after the other, and no further than the records go.
-DriveReferenceFile ReadDriveReferenceFile(const std::function<bool(std::string&)>& readLine);
+// What reading the next line of the data file gave.
+enum class DataLine { Read, End, Failed };
+
+// Reads the data file through readLine, one record of three lines after the other, and
+// no further than the records go. A failed read is no end of the file.
+DriveReferenceFile ReadDriveReferenceFile(const std::function<DataLine(std::string&)>& readLine);
 
 // Replaces the recorded text in the data by the CD-ROM root: the text's first character
 // is tried as each drive letter from c to i, and the first letter that matches anything

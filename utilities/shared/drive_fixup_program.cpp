@@ -2,6 +2,7 @@
 
 #include "development_marker_text.h"
 #include "drive_variable.h"
+#include "file_path.h"
 #include "file_rewrite.h"
 #include "line_file.h"
 #include "local_time.h"
@@ -82,8 +83,7 @@ void CDriveFixupProgram::ShowUsage(const std::string& message)
 {
     if (!message.empty())
         LogLine(message);
-    const std::string text =
-        FormatMessageText(FormatMessageText(m_texts.usageText, m_texts.banner), m_texts.logPath);
+    const std::string text = FillMessageText(m_texts.usageText, {m_texts.banner, m_texts.logPath});
     ShowMessageBox(nullptr, text, m_texts.usageTitle, MB_OK);
     throw CProgramExit{1};
 }
@@ -133,14 +133,24 @@ char CDriveFixupProgram::FindDriveForFile(const std::string& path, bool firstAva
         if (IsSameText(root, "c:\\"))
             continue;
         const std::string probe = root + kProbeFile;
-        HANDLE file = CreateFileA(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        // Only a file the probe made itself is deleted: a "tempfile" that was there before
+        // is the user's, and opening it for writing tells as much about the drive.
+        bool made = true;
+        HANDLE file = CreateFileA(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+            made = false;
+            file = CreateFileA(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
         if (file == INVALID_HANDLE_VALUE) {
             LogLine(FormatMessageText(kNoAccess, root));
             continue;
         }
         CloseHandle(file);
-        DeleteFileA(probe.c_str());
+        if (made)
+            DeleteFileA(probe.c_str());
         found = letter;
         if (verbose)
             LogLine(FormatMessageText(kChosen, Letter(letter)));
@@ -179,8 +189,6 @@ void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& t
                                    const std::string& backupPath, const char* oldBackupFailure,
                                    const LineFixup& fixup)
 {
-    SetFileAttributesA(tempPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(tempPath.c_str());
     bool changed = false;
     CLineFile reader(kPieceLength);
     const RewriteResult written =
@@ -213,12 +221,14 @@ void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& t
 
 void CDriveFixupProgram::LogMoveFailure(const std::string& from, const std::string& to, unsigned long error)
 {
-    LogLine(FormatMessageText(FormatMessageText(FormatMessageText(kMoveFailed, from), to), SystemErrorText(error)));
+    LogLine(FillMessageText(kMoveFailed, {from, to, SystemErrorText(error)}));
 }
 
 void CDriveFixupProgram::ReplaceKeepingBackup(const std::string& path, const std::string& tempPath,
-                                              const std::string& backupPath, const char* oldBackupFailure)
+                                              const std::string& givenBackupPath, const char* oldBackupFailure)
 {
+    // A file that bears the backup's name would be deleted as its own old backup.
+    const std::string backupPath = IsSameFile(givenBackupPath, path) ? path + ".BAK" : givenBackupPath;
     SetFileAttributesA(backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!DeleteFileA(backupPath.c_str())) {
         const DWORD error = GetLastError();

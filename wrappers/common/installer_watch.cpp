@@ -43,13 +43,6 @@ template <typename Proc> Proc Bind(HMODULE module, const char* name)
     return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// "%s" and "%d" of a line, each in turn.
-std::string FormatLine(const char* format, const std::string& first, int number, const std::string& last)
-{
-    std::string line = FormatMessageText(format, first, number);
-    return FormatMessageText(line, last);
-}
-
 BOOL EnumerateNtProcesses(ProcessCallback callback, LPARAM context)
 {
     HMODULE psapi = LoadLibraryA("PSAPI.DLL");
@@ -193,10 +186,10 @@ void WatchInstallerProcesses(const std::string& stage, const std::string& comman
     if (!delayed)
         return;
     if (pauses < kMaxPauses) {
-        WriteDiagnosticLine(FormatLine(kDelays, stage, pauses, command));
+        WriteDiagnosticLine(FillMessageText(kDelays, {stage, std::to_string(pauses), command}));
         return;
     }
-    WriteDiagnosticLine(FormatLine(kFail, stage, 0, command));
+    WriteDiagnosticLine(FillMessageText(kFail, {stage, command}));
     if (RunPass(TRUE) && RunPass(FALSE))
         WriteDiagnosticLine(g_found ? kStillInMemory : kNotInMemory);
 }

@@ -51,7 +51,7 @@ int CInstallShieldWrapper::InstallApplication(char* installCommand, int timeoutS
     std::vector<char> command = MakeWritableCopy(prepared.command);
     SpawnTask(command.data(), timeoutSeconds);
     if (GetFileAttributesA(prepared.logPath.c_str()) == INVALID_FILE_ATTRIBUTES)
-        WriteDiagnosticLine(FormatMessageText(FormatMessageText(kNoLog, prepared.logPath), prepared.command));
+        WriteDiagnosticLine(FillMessageText(kNoLog, {prepared.logPath, prepared.command}));
     const int code = ReadInstallShieldResult(prepared.logPath);
     if (code != 0) {
         ReportThroughWrapper(*this, FormatMessageText(kFailed, prepared.command, code));

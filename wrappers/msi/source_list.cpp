@@ -33,6 +33,8 @@ const char kFound[] = "SRCREDIR: Found ";
 const char kDeleting[] = " in Net key... Deleting...";
 const char kRedirecting[] = "SRCREDIR: Attempting to redirect LastUsedSource to \\Media entry for ";
 const char kSkipped[] = "SRCREDIR: Package folder '%s' is empty or a drive root.  Redirection not performed.";
+const char kNotFullPath[] =
+    "SRCREDIR: Package folder '%s' is no full path (X:\\... or \\\\server\\share\\...).  Redirection not performed.";
 
 std::string FormatRecord(const std::string& text)
 {
@@ -111,9 +113,10 @@ BOOL RedirectSourceList(const std::string& installCommand)
     }
     std::string folder = installCommand;
     ExtractPackageDirectory(folder);
-    // Every source on a drive lies below its root: such a folder would delete them all.
+    // Only a full path names one package's folder: a part of one would be found in other
+    // products' sources, and a drive's root is no package's own folder.
     if (!IsRedirectableFolder(folder)) {
-        WriteSrcRedirLog(FormatMessageText(kSkipped, folder));
+        WriteSrcRedirLog(FormatMessageText(IsFullFolder(folder) ? kSkipped : kNotFullPath, folder));
         RegCloseKey(root);
         return TRUE;
     }

@@ -2,6 +2,8 @@
 
 #include "text.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string WithoutTrailingBackslash(const std::string& folder)
@@ -22,8 +24,10 @@ void ExtractPackageDirectory(std::string& command)
         marker = upper.find(".EXE");
     if (marker != std::string::npos) {
         const std::string head = upper.substr(0, marker);
-        const std::string::size_type space = head.rfind(' ');
-        result = space == std::string::npos ? head : head.substr(space + 1);
+        // Inside double quotes the path runs from the opening quote, blanks and all.
+        const bool quoted = std::count(head.begin(), head.end(), '"') % 2 != 0;
+        const std::string::size_type start = quoted ? head.rfind('"') : head.rfind(' ');
+        result = start == std::string::npos ? head : head.substr(start + 1);
     } else {
         const std::string::size_type space = upper.find(' ');
         result = space == std::string::npos ? std::string() : upper.substr(0, space);
@@ -48,18 +52,42 @@ bool IsPackageFolderSource(const std::string& data, const std::string& folder)
     const std::string base = MakeUpperText(WithoutTrailingBackslash(folder));
     if (base.empty())
         return false;
-    for (std::string::size_type at = upperData.find(base); at != std::string::npos;
-         at = upperData.find(base, at + 1)) {
-        const std::string::size_type after = at + base.size();
-        if (after == upperData.size() || upperData[after] == '\\' || upperData[after] == ';')
+    // Each source of the list whole, from its start: a longer name, a folder below and
+    // a folder of the same name elsewhere are other packages' sources.
+    for (std::string::size_type start = 0; start <= upperData.size();) {
+        std::string::size_type end = upperData.find(';', start);
+        if (end == std::string::npos)
+            end = upperData.size();
+        const std::string source = upperData.substr(start, end - start);
+        if (source == base || source == base + "\\")
             return true;
+        start = end + 1;
     }
     return false;
+}
+
+bool IsFullFolder(const std::string& folder)
+{
+    if (folder.find('"') != std::string::npos)
+        return false;
+    const char drive = folder.empty() ? '\0' : folder[0];
+    const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    const bool local = letter && folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\';
+    if (local)
+        return true;
+    // \\server\share\ at least.
+    if (folder.compare(0, 2, "\\\\") != 0)
+        return false;
+    const std::string::size_type serverEnd = folder.find('\\', 2);
+    if (serverEnd == std::string::npos || serverEnd == 2)
+        return false;
+    const std::string::size_type shareEnd = folder.find('\\', serverEnd + 1);
+    return shareEnd != std::string::npos && shareEnd > serverEnd + 1;
 }
 
 bool IsRedirectableFolder(const std::string& folder)
 {
     const std::string base = WithoutTrailingBackslash(folder);
     const bool driveRoot = base.size() == 2 && base[1] == ':';
-    return !base.empty() && !driveRoot;
+    return IsFullFolder(folder) && !driveRoot;
 }
