@@ -28,10 +28,13 @@ ARTEFACTS = os.environ.get("VELK_ARTEFACTS", os.path.join(REPO, "build", "artefa
 def pytest_configure(config):
     config.addinivalue_line("markers", "native: runs on Linux alone, without Wine")
     config.addinivalue_line("markers", "win32_only(reason): a case only a 32-bit PC has")
+    config.addinivalue_line("markers", "slow: takes minutes; started first so that the others fill in beside it")
 
 
 def pytest_generate_tests(metafunc):
-    if "arch" in metafunc.fixturenames:
+    # A test that names its architectures itself (the checks of the two builds) keeps them.
+    own = any("arch" in str(mark.args[0]) for mark in metafunc.definition.iter_markers("parametrize"))
+    if "arch" in metafunc.fixturenames and not own:
         metafunc.parametrize("arch", vpc.ARCHS)
 
 
@@ -57,13 +60,14 @@ def pytest_collection_modifyitems(config, items):
         able, why = vpc.can_run(arch or "win32")
         if not able:
             marker = item.get_closest_marker("win32_only")
-            reason = "needs a %s PC: %s" % ("32-bit" if (arch or "win32") == "win32" else "64-bit", why)
+            reason = "%s case: %s" % ("32-bit" if (arch or "win32") == "win32" else "64-bit", why)
             if marker and marker.args:
                 reason += " (%s)" % marker.args[0]
             item.add_marker(pytest.mark.skip(reason=reason))
     if dropped:
         config.hook.pytest_deselected(items=dropped)
-        items[:] = kept
+    kept.sort(key=lambda item: item.get_closest_marker("slow") is None)
+    items[:] = kept
 
 
 def built(relative, arch="win32"):

@@ -4,6 +4,8 @@ import os
 import subprocess
 import sys
 
+import pytest
+
 from conftest import REPO, vpc
 
 
@@ -12,6 +14,7 @@ def rect(text):
     return {"left": left, "top": top, "right": right, "bottom": bottom}
 
 
+@pytest.mark.slow
 def test_demo_installs_everything_across_a_restart_and_removes_the_engine(arch):
     # The test run has just built everything: the demo uses that build.
     result = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "demo"), "--no-build", "--arch", arch],

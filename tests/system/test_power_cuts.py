@@ -4,11 +4,14 @@ the long one)."""
 
 import os
 
+import pytest
+
 from conftest import BUILDS, built
 
 from vpc import campaign
 
 
+@pytest.mark.slow
 def test_ten_power_cuts_lose_nothing(artefacts, arch):
     for name in ("engine/NUV.exe", "wrappers/command/Ostrel.dll", "fixtures/task_exit.exe", "fixtures/scanner.exe"):
         built(name, arch)
