@@ -123,6 +123,12 @@ def ensure_built(arch, log_path):
     return folder
 
 
+def draw_window_frames(pc):
+    """Xvfb runs no window manager, which would draw the windows' title bars: Wine draws
+    them itself when it does not leave its windows to one."""
+    pc.set_reg("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
+
+
 def source_drives(sources):
     """{drive letter: folder} of a sources folder: its one-letter folders."""
     drives = {}
@@ -223,6 +229,7 @@ class Rehearsal:
                     shutil.copymode(os.path.join(root, name), target)
         pc.put_file(RUN_LIST, source=self.run_list)
         pc.put_file(LOG_TAG, b"")
+        draw_window_frames(pc)
         if self.factory:
             pc.put_file(FACTORY_MARKER, b"MZ")
         pc.set_reg(RUN_KEY, "Velk NUV", ENGINE)
