@@ -96,6 +96,9 @@ PROGRESS_BAR, PROGRESS_TEXT, COUNTDOWN_TEXT = 1000, 1001, 1012
 DIALOG_RETURNED = "CNUVApp:: CNUVDlg.DoModal(...) returned."
 
 QUIET_WAIT = 30       # seconds the programs of a boot get to end at its restart
+# Under Wine a restart ends no program, so one a package left running keeps the PC from
+# going idle; once the engine has been gone this long, the PC is switched off.
+ENGINE_GONE_WAIT = 60
 SAVE_WAIT = 120       # the registry is saved every 30 seconds
 DEFAULT_TIME_LIMIT = 3600
 
@@ -382,12 +385,22 @@ class Rehearsal:
             prober = threading.Thread(target=self.probe, args=(pc,), daemon=True)
             prober.start()
             stopped = None
+            engine_seen = time.monotonic()
             try:
                 while idle.poll() is None:
                     if os.path.exists(self.gate_flag(pc, "held")):
                         self.hold(pc)
+                        engine_seen = time.monotonic()
                         continue
                     self.show(self.current_entry(pc) or "")
+                    running = pc_processes(pc)
+                    if any(is_engine(c) for _, c in running):
+                        engine_seen = time.monotonic()
+                    elif time.monotonic() - engine_seen > ENGINE_GONE_WAIT:
+                        left = sorted({c for _, c in running if not is_own(c)})
+                        stopped = "switched off %d s after the engine had ended; still running: %s" % (
+                            ENGINE_GONE_WAIT, ", ".join(left) or "nothing but Wine's own programs")
+                        break
                     if time.monotonic() - self.began > self.time_limit:
                         stopped = "stopped at the time limit of %d s" % self.time_limit
                         break
@@ -438,6 +451,10 @@ class Rehearsal:
                          "attributes": info[3]}
                         for path, info in sorted(final.files.items(), key=lambda item: item[0].lower())
                         if path.lower().startswith("c:\\velk\\")]
+        taken = {(s["boot"], s["what"]) for s in self.shots}
+        missed = ["Boot %d: the progress window stood less than a second before the countdown covered it; "
+                  "no picture of it." % boot for boot, what in sorted(taken)
+                  if what == "countdown" and (boot, "progress") not in taken]
         a_log = os.path.join(self.out, "a-LOG.txt")
         records = report.read_velk(os.path.join(self.out, "VELK"), a_log)
         machine = {"arch": self.arch, "family": self.family, "factory": self.factory,
@@ -445,6 +462,7 @@ class Rehearsal:
         rehearsal = {
             "boots": boots, "seconds": seconds, "stopped": stopped,
             "screenshots": sorted(self.shots, key=lambda s: (s["boot"], s["what"] != "progress")),
+            "screenshots_missed": missed,
             "changes": changes, "run_values": run_values, "engine_files": engine_files,
             "left_out": machine_diff.churn_descriptions(),
             "harness": {"folder": HARNESS, "value": "%s\\%s" % (RUN_ONCE, GATE_VALUE), "log_tag": LOG_TAG},

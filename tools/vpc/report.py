@@ -285,8 +285,10 @@ def build_model(records, title, machine=None, rehearsal=None):
         total = rehearsal["seconds"]
     else:
         boots = None
-        restart_count = len(restarts)
         times = [w for w, _ in log if w is not None]
+        restart_count = len(restarts) if times else None
+        if not times:
+            times = [t for span in stamp_spans(entries).values() for t in span]
         total = (max(times) - min(times)).total_seconds() if times else None
 
     log_lines = [("%s %s" % (w.strftime("%m/%d/%Y %H:%M:%S"), m)) if w else m for w, m in log]
