@@ -48,6 +48,8 @@ class Rehearsed:
         self.out = os.path.join(folder, "out")
         with open(os.path.join(folder, "result.json")) as f:
             self.code, self.stdout, self.stderr = json.load(f)
+        if not os.path.exists(os.path.join(self.out, "report.json")):
+            pytest.fail("no report (exit code %d):\n%s%s" % (self.code, self.stdout, self.stderr))
         with open(os.path.join(self.out, "report.json")) as f:
             self.model = json.load(f)
         with open(os.path.join(self.out, "report.txt")) as f:

@@ -96,8 +96,9 @@ PROGRESS_BAR, PROGRESS_TEXT, COUNTDOWN_TEXT = 1000, 1001, 1012
 DIALOG_RETURNED = "CNUVApp:: CNUVDlg.DoModal(...) returned."
 
 QUIET_WAIT = 30       # seconds the programs of a boot get to end at its restart
-# Under Wine a restart ends no program, so one a package left running keeps the PC from
-# going idle; once the engine has been gone this long, the PC is switched off.
+# A Wine restart closes the windows but ends no program, so a program without a window
+# that a package left running keeps the PC from going idle; once the engine has been
+# gone this long, the PC is switched off.
 ENGINE_GONE_WAIT = 60
 SAVE_WAIT = 120       # the registry is saved every 30 seconds
 DEFAULT_TIME_LIMIT = 3600

@@ -270,7 +270,8 @@ def build_model(records, title, machine=None, rehearsal=None):
             entry["seconds"] = (ended - begun) % 86400 if begun is not None and ended is not None else None
         entry["duration"] = duration_text(entry["seconds"])
 
-    if error_lines:
+    # The error file's existence is the failure flag, also when it is empty.
+    if records["errors"] is not None:
         outcome, outcome_kind = "failed", "failed"
     elif records["done"]:
         outcome, outcome_kind = "finished without errors", "done"
@@ -305,6 +306,7 @@ def build_model(records, title, machine=None, rehearsal=None):
         "total": duration_text(total),
         "total_seconds": total,
         "began": min(starts).strftime("%m/%d/%Y %H:%M:%S") if starts else None,
+        "error_file": records["errors"] is not None,
         "error_lines": error_lines,
         "entries": entries,
         "timeline": timeline(entries, timed, starts, restarts, log),
