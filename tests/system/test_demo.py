@@ -37,6 +37,7 @@ def test_demo_installs_everything_across_a_restart_and_removes_the_engine(arch):
     with open(log, "rb") as f:
         assert f.read().count(b"NUV: Started") == 2
     # The picture shows the window a person sees: painted, its text drawn.
+    assert ", the progress window: " in report, report
     shot = report.split(", the progress window: ")[1].split("\n")
     place = shot[1].split("window at ")[1]
     window = rect(place.split(" ")[0])

@@ -214,6 +214,7 @@ class Rehearsal:
         self.snapshots = []
         self.boot_notes = {}
         self.shots = []
+        self.probe_failures = set()
         self.began = None
         self.kept_at = None
         self._stop_probing = threading.Event()
@@ -311,8 +312,14 @@ class Rehearsal:
             # The countdown stands over the progress window: once it is up, the progress
             # window of this boot is no longer to be seen.
             for what in ("countdown",) if "countdown" in shown else ("progress",):
-                if what in shown and (boot, what) not in taken and self.screenshot(pc, boot, what, *shown[what]):
-                    taken.add((boot, what))
+                if what not in shown or (boot, what) in taken:
+                    continue
+                try:
+                    if self.screenshot(pc, boot, what, *shown[what]):
+                        taken.add((boot, what))
+                except (VpcError, OSError, subprocess.SubprocessError) as error:
+                    # One failed picture must not end the pictures of the boots to come.
+                    self.probe_failures.add("%s, boot %d: %s" % (what, boot, error))
 
     def engine_windows(self, pc):
         """{"progress" or "countdown": (window, its text control)} as the probe sees them."""
@@ -453,9 +460,10 @@ class Rehearsal:
                         for path, info in sorted(final.files.items(), key=lambda item: item[0].lower())
                         if path.lower().startswith("c:\\velk\\")]
         taken = {(s["boot"], s["what"]) for s in self.shots}
-        missed = ["Boot %d: the progress window stood less than a second before the countdown covered it; "
-                  "no picture of it." % boot for boot, what in sorted(taken)
+        missed = ["Boot %d: no picture of the progress window; the countdown covered it before one was "
+                  "taken." % boot for boot, what in sorted(taken)
                   if what == "countdown" and (boot, "progress") not in taken]
+        missed += ["A picture failed: %s" % failure for failure in sorted(self.probe_failures)]
         a_log = os.path.join(self.out, "a-LOG.txt")
         records = report.read_velk(os.path.join(self.out, "VELK"), a_log)
         machine = {"arch": self.arch, "family": self.family, "factory": self.factory,
