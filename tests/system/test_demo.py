@@ -1,4 +1,5 @@
-"""The product's main job, as a newcomer runs it: scripts/demo and its report."""
+"""The product's main job, as a newcomer runs it: scripts/demo, a rehearsal of the sample list, and its
+report."""
 
 import os
 import subprocess
@@ -25,25 +26,26 @@ def test_demo_installs_everything_across_a_restart_and_removes_the_engine(arch):
     assert report.count("START ") == 4 and report.count("STOP ") == 4 and report.count("CLEAN ") == 4, report
     assert "clean-up folder C:\\VELK\\APPS\\NOTES: gone" in report
     assert "clean-up folder C:\\VELK\\APPS\\TOOLS: gone" in report
-    assert "file     C:\\Program Files\\Velk Tools\\readme.txt" in report
+    assert "\n      C:\\Program Files\\Velk Tools\\readme.txt\n" in report
     assert "Restarts: 2 (boots: 3)" in report
     assert "Errors: none" in report
-    assert "file     C:\\Program Files\\Velk Notes\\readme.txt" in report
+    assert "\n      C:\\Program Files\\Velk Notes\\readme.txt\n" in report
     assert "Uninstall\\VelkNotes\\DisplayName = Velk Notes" in report
-    assert "file     C:\\VelkDemo\\config.txt" in report
-    assert "registry HKLM\\Software\\VelkDemo\\Finished = yes" in report
+    assert "\n      C:\\VelkDemo\\config.txt\n" in report
+    assert "\n      HKLM\\Software\\VelkDemo\\Finished = yes\n" in report
     assert "finished mark C:\\Velk\\nuv.dun: present" in report
     assert "C:\\Velk\\NUV\\NUV.exe: removed" in report
     assert "Run values left: none" in report
     log = report.split("Engine log: ")[1].split("\n")[0]
-    screenshot = report.split("Screenshot of the progress window: ")[1].split("\n")[0]
     with open(log, "rb") as f:
         assert f.read().count(b"NUV: Started") == 2
     # The picture shows the window a person sees: painted, its text drawn.
-    place = report.split("  window at ")[1].split("\n")[0]
+    assert ", the progress window: " in report, report
+    shot = report.split(", the progress window: ")[1].split("\n")
+    place = shot[1].split("window at ")[1]
     window = rect(place.split(" ")[0])
     text = rect(place.split("its text at ")[1])
-    width, height, rows = vpc.read_png(screenshot)
+    width, height, rows = vpc.read_png(shot[0])
     assert (width, height) == (1024, 768)
     assert window["right"] == 1024 and window["top"] == 0
     assert vpc.shows_text(rows, text)

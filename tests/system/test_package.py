@@ -19,7 +19,8 @@ UTILITIES = ["Hobrint.exe", "Jaskel.exe", "Fendrix.exe", "Morlane.exe", "Vindle.
 EXTRAS = {"README.TXT": "package/README.TXT", "Samples/RUN.NUV": "package/RUN.NUV", "Samples/nuv.txt": "package/nuv.txt"}
 EXTRAS.update(("Docs/" + name, "docs/" + name) for name in (
     "run-list.md", "markers.md", "messages.md", "wrappers.md", "development-mode.md", "development-mode.png",
-    "drive-fixup.md", "copy-newer-and-late-bind.md", "timing-utilities.md", "64-bit-windows.md"))
+    "drive-fixup.md", "copy-newer-and-late-bind.md", "timing-utilities.md", "64-bit-windows.md",
+    "progress-window.png", "version-box.png", "tevrost.png", "pomrel.png"))
 FIXED_INFO = b"\xbd\x04\xef\xfe"
 
 # Each ZIP's build folder, and the PE machine and optional-header magic of its binaries.

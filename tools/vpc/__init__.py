@@ -1,10 +1,13 @@
 """The virtual PC: a fresh Wine prefix that stands for one factory PC, 32-bit (NT or 9x
 family) or 64-bit (NT family), with the tools that use it.
 
-Standard library only. Modules by concern: host (what this machine runs), prefix (the
-prefix, its drives and files), registry, screen, boot (power on, restarts, power cuts),
-pc (VirtualPC itself), check (the run-list check). Scripts and tests put the folder
-tools/ on their path and `import vpc`.
+Modules by concern: host (what this machine runs), prefix (the prefix, its drives and
+files), registry, screen, boot (power on, restarts, power cuts), pc (VirtualPC itself),
+check (the run-list check), machine_diff (the machine's state read from Linux, and what
+changed), report (report.html and report.txt, from templates/), rehearse (a run list run
+to its end, with its report), campaign (power cuts), cli (scripts/vpc). The PC itself
+needs the standard library only; the report needs Jinja2. Scripts and tests put the
+folder tools/ on their path and `import vpc`.
 """
 
 from .boot import BOOT_MARK

@@ -1,12 +1,26 @@
 """scripts/vpc: the virtual PC's verbs for people."""
 
 import argparse
+import os
 import sys
 
-from .check import check_run_list
-from .host import ARCHS, can_run
+from .check import REPO, check_run_list
+from .host import ARCHS, VpcError, can_run
 from .pc import VirtualPC
 from .prefix import template_path
+
+REHEARSAL_OUT = os.path.join(REPO, "build", "rehearsal")
+REPORT_OUT = os.path.join(REPO, "build", "report")
+
+
+def positive_seconds(text):
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value <= 0:
+        raise argparse.ArgumentTypeError("a whole number of seconds above 0, not %r" % text)
+    return value
 
 
 def main(argv=None):
@@ -26,7 +40,51 @@ def main(argv=None):
     can = sub.add_parser("can-run", help="exit 0 when this machine runs PCs of the architecture (win32 by "
                                          "default), else print why not and exit 1")
     can.add_argument("can_arch", nargs="?", choices=ARCHS, default="win32", metavar="ARCH")
-    args = parser.parse_args(argv)
+
+    rehearse = sub.add_parser(
+        "rehearse", help="run a run list to its end in a virtual PC and write a report",
+        description="Checks the run list, then runs it in a fresh virtual PC as on the line: the engine, "
+                    "every plug-in and the utilities in C:\\Velk, the sources on their drives, the three "
+                    "Run values; the PC boots through all its restarts. The report (report.html and "
+                    "report.txt in the output folder) shows each entry, a timeline, screenshots and what "
+                    "changed on the machine at every boot. Exit code 0 when the run finished without an "
+                    "error file, 1 when it did not, 2 for a usage error, a check error (unless --force) "
+                    "or a rehearsal that could not be made.")
+    rehearse.add_argument("run_list", metavar="RUN.NUV")
+    rehearse.add_argument("--sources", required=True, metavar="DIR",
+                          help="one folder per drive, named by its letter: DIR/C/VELK/APPS/... is C:\\VELK\\APPS\\...")
+    rehearse.add_argument("--arch", dest="sub_arch", choices=ARCHS, help="as --arch before the verb")
+    rehearse.add_argument("--family", dest="sub_family", choices=("nt", "9x"), help="as --family before the verb")
+    rehearse.add_argument("--factory", action="store_true",
+                          help="put the factory marker C:\\VELK\\KORB\\quorvane.exe on the PC (KORB behaviour)")
+    rehearse.add_argument("--time-limit", type=positive_seconds, default=3600, metavar="S",
+                          help="stop the PC after S seconds of running (default 3600)")
+    rehearse.add_argument("--out", default=REHEARSAL_OUT, metavar="DIR",
+                          help="the report's folder, new or holding an earlier report (default build/rehearsal)")
+    rehearse.add_argument("--keep", dest="sub_keep", action="store_true", help="keep the virtual PC's folder")
+    rehearse.add_argument("--force", action="store_true", help="run the list even when the check finds errors")
+
+    report = sub.add_parser(
+        "report", help="make the report of a real PC from a copy of its C:\\VELK folder",
+        description="Builds report.html and report.txt from a copy of a PC's C:\\VELK folder (the run list "
+                    "with its stamps, the error file, the log) and a:\\LOG when given.")
+    report.add_argument("velk", metavar="DIR", help="a copy of the PC's C:\\VELK folder")
+    report.add_argument("--a-log", metavar="FILE", help="a copy of the diskette's a:\\LOG")
+    report.add_argument("--out", default=REPORT_OUT, metavar="DIR",
+                        help="the report's folder, new or holding an earlier report (default build/report)")
+
+    try:
+        args = parser.parse_args(argv)
+    except SystemExit as leaving:
+        return leaving.code
+    try:
+        return run_verb(parser, args)
+    except VpcError as error:
+        print("vpc: %s" % error, file=sys.stderr)
+        return 2
+
+
+def run_verb(parser, args):
     if args.verb == "check":
         return check_run_list(args.run_list, args.sources)
     if args.verb == "can-run":
@@ -34,6 +92,28 @@ def main(argv=None):
         if not able:
             print(why)
         return 0 if able else 1
+    if args.verb == "rehearse":
+        from .rehearse import rehearse
+        arch = args.sub_arch or args.arch
+        family = args.sub_family or args.family
+        if arch == "win64" and family == "9x":
+            print("vpc: a 64-bit PC is of the NT family only", file=sys.stderr)
+            return 2
+        for path, what in ((args.run_list, "file"), (args.sources, "folder")):
+            if not (os.path.isfile(path) if what == "file" else os.path.isdir(path)):
+                print("vpc: %s: no such %s" % (path, what), file=sys.stderr)
+                return 2
+        return rehearse(args.run_list, args.sources, args.out, arch=arch, family=family, factory=args.factory,
+                        time_limit=args.time_limit, keep=args.keep or args.sub_keep, force=args.force)
+    if args.verb == "report":
+        from .report import make_report
+        if not os.path.isdir(args.velk):
+            print("vpc: %s: no such folder" % args.velk, file=sys.stderr)
+            return 2
+        if args.a_log and not os.path.isfile(args.a_log):
+            print("vpc: %s: no such file" % args.a_log, file=sys.stderr)
+            return 2
+        return make_report(args.velk, args.out, args.a_log)
     if args.verb == "template":
         print(template_path(args.arch))
         return 0

@@ -68,6 +68,16 @@ def read_xwd(data):
     offset = header_size + colormap_entries * 12
     step = bits_per_pixel // 8
     rows = []
+    if (byte_order, red_mask, green_mask, blue_mask) == (0, 0xFF0000, 0xFF00, 0xFF):
+        # Xvfb's own layout, blue green red (and a spare byte at 32 bits): taken apart by
+        # slicing, which keeps a screenshot well under a second (the engine's windows come
+        # and go fast).
+        for y in range(height):
+            line = data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * step]
+            row = bytearray(width * 3)
+            row[0::3], row[1::3], row[2::3] = line[2::step], line[1::step], line[0::step]
+            rows.append(bytes(row))
+        return width, height, rows
     shifts = [(mask, (mask & -mask).bit_length() - 1) for mask in (red_mask, green_mask, blue_mask)]
     for y in range(height):
         line = data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * step]
@@ -82,24 +92,61 @@ def read_xwd(data):
 
 
 def read_png(path):
-    """(width, height, rgb rows) of a PNG that write_png made (8-bit RGB, no filters)."""
+    """(width, height, rgb rows) of an 8-bit RGB or RGBA PNG without interlacing: those
+    write_png makes and a browser's screenshots."""
     with open(path, "rb") as f:
         data = f.read()
     if not data.startswith(b"\x89PNG\r\n\x1a\n"):
         raise VpcError("not a PNG file: " + path)
     position, idat = 8, b""
     width = height = 0
+    depth, colour, interlace = 8, 2, 0
     while position < len(data):
         length, kind = struct.unpack(">I4s", data[position:position + 8])
         body = data[position + 8:position + 8 + length]
         if kind == b"IHDR":
-            width, height = struct.unpack(">II", body[:8])
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body[:13])
         elif kind == b"IDAT":
             idat += body
         position += 12 + length
+    if depth != 8 or colour not in (2, 6) or interlace:
+        raise VpcError("unsupported PNG (depth %d, colour type %d, interlace %d): %s"
+                       % (depth, colour, interlace, path))
+    step = 3 if colour == 2 else 4
     raw = zlib.decompress(idat)
-    stride = width * 3 + 1
-    return width, height, [raw[y * stride + 1:(y + 1) * stride] for y in range(height)]
+    stride = width * step
+    rows, previous = [], bytes(stride)
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        row = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        unfilter(kind, row, previous, step)
+        previous = bytes(row)
+        if step == 4:
+            del row[3::4]
+        rows.append(bytes(row))
+    return width, height, rows
+
+
+def unfilter(kind, row, previous, step):
+    """Undoes one of PNG's five row filters in place."""
+    if kind == 1:
+        for i in range(step, len(row)):
+            row[i] = (row[i] + row[i - step]) & 0xFF
+    elif kind == 2:
+        for i in range(len(row)):
+            row[i] = (row[i] + previous[i]) & 0xFF
+    elif kind == 3:
+        for i in range(len(row)):
+            left = row[i - step] if i >= step else 0
+            row[i] = (row[i] + ((left + previous[i]) >> 1)) & 0xFF
+    elif kind == 4:
+        for i in range(len(row)):
+            a = row[i - step] if i >= step else 0
+            b = previous[i]
+            c = previous[i - step] if i >= step else 0
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            row[i] = (row[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
 
 
 def write_png(path, width, height, rows):

@@ -1,0 +1,224 @@
+"""Rehearsals as a factory engineer runs them: scripts/vpc rehearse with a list of their
+own, its report in a terminal and in a real browser, and scripts/vpc report on the
+C:\\VELK folder a PC leaves behind."""
+
+import fcntl
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from conftest import REPO, built, vpc
+from vpc import machine_diff
+
+VPC = os.path.join(REPO, "scripts", "vpc")
+CHROMIUM = "/usr/bin/chromium"
+# A test package (one file under Program Files) that asks for a restart, then a command
+# that writes one registry value.
+SUCCEEDS = ("QUILLAN.DLL, C:\\VELK\\APPS\\ALPHA\\Alpha.msi, C:\\VELK\\APPS\\ALPHA, 300, REBOOT\r\n"
+            "OSTREL.DLL, C:\\windows\\system32\\reg.exe add HKLM\\Software\\VelkRehearsal /v Made /d yes /f, , 60\r\n")
+# A command that fails, whose clean-up folder the sources lack (a check error), and an
+# entry the walk never reaches.
+FAILS = ("OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c exit 3, C:\\VELK\\APPS\\GONE, 60\r\n"
+         "OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c mkdir C:\\Never, , 60\r\n")
+LISTS = {"succeeds": (SUCCEEDS, ["--time-limit", "900"]), "fails": (FAILS, ["--force", "--time-limit", "900"])}
+
+
+def write_list(folder, text, arch):
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "RUN.NUV"), "w", newline="") as f:
+        f.write(text)
+    package = os.path.join(folder, "src", "C", "VELK", "APPS", "ALPHA", "Alpha.msi")
+    os.makedirs(os.path.dirname(package))
+    shutil.copyfile(built(os.path.join("fixtures", "packages", "Alpha.msi"), arch), package)
+
+
+def vpc_command(*args):
+    return subprocess.run([sys.executable, VPC, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          timeout=1200)
+
+
+class Rehearsed:
+    def __init__(self, folder):
+        self.folder = folder
+        self.out = os.path.join(folder, "out")
+        with open(os.path.join(folder, "result.json")) as f:
+            self.code, self.stdout, self.stderr = json.load(f)
+        if not os.path.exists(os.path.join(self.out, "report.json")):
+            pytest.fail("no report (exit code %d):\n%s%s" % (self.code, self.stdout, self.stderr))
+        with open(os.path.join(self.out, "report.json")) as f:
+            self.model = json.load(f)
+        with open(os.path.join(self.out, "report.txt")) as f:
+            self.text = f.read()
+
+
+@pytest.fixture(scope="module")
+def rehearsal(tmp_path_factory):
+    """rehearsal(name, arch): the list rehearsed once for the whole run, whichever of
+    the test processes asks first; the others wait for it and read its result."""
+    shared = tmp_path_factory.getbasetemp()
+    if os.environ.get("PYTEST_XDIST_WORKER"):
+        shared = shared.parent
+
+    def get(name, arch):
+        folder = str(shared / ("rehearsal-%s-%s" % (name, arch)))
+        with open(folder + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not os.path.exists(os.path.join(folder, "result.json")):
+                text, options = LISTS[name]
+                shutil.rmtree(folder, ignore_errors=True)
+                write_list(folder, text, arch)
+                result = vpc_command("rehearse", os.path.join(folder, "RUN.NUV"), "--sources",
+                                     os.path.join(folder, "src"), "--arch", arch, "--out",
+                                     os.path.join(folder, "out"), *options)
+                with open(os.path.join(folder, "result.json"), "w") as f:
+                    json.dump([result.returncode, result.stdout, result.stderr], f)
+        return Rehearsed(folder)
+
+    return get
+
+
+def test_a_list_that_succeeds_through_a_restart(arch, rehearsal):
+    done = rehearsal("succeeds", arch)
+    assert done.code == 0, done.stdout + done.stderr
+    text = done.text
+    assert "Outcome: finished without errors" in text
+    assert "Restarts: 2 (boots: 3)" in text and "Errors: none" in text
+    # Every entry with its stamps, result and the restart it asked for.
+    assert [(e["wrapper"], e["result"], e["reboot"]) for e in done.model["entries"]] == [
+        ("QUILLAN.DLL", "done", True), ("OSTREL.DLL", "done", False)]
+    for entry in done.model["entries"]:
+        assert "  %d. %s %s" % (entry["number"], entry["wrapper"], entry["command"]) in text
+        assert ", ".join(entry["stamps"].values()) in text
+    assert "clean-up folder C:\\VELK\\APPS\\ALPHA: gone" in text
+    # The timeline: a bar per entry, the package's before the restart, the command's after.
+    timeline = done.model["timeline"]
+    restart = timeline["restarts"][0]["x"]
+    first, second = (row["bar"] for row in timeline["rows"])
+    assert first["x"] <= restart < second["x"]
+    # What the package and the command left, in the boot that made it.
+    boots = done.model["rehearsal"]["changes"]
+    package = [path for path, _, _ in boots[0]["changes"]["files_added"]]
+    assert "C:\\Program Files\\Velk Alpha\\readme.txt" in package
+    assert any("\\CurrentVersion\\Uninstall\\" in key and name == "DisplayName" and value == "Velk Alpha"
+               for key, name, value in boots[0]["changes"]["values_added"])
+    assert ["HKLM\\Software\\VelkRehearsal", "Made", "yes"] in boots[1]["changes"]["values_added"]
+    assert "      HKLM\\Software\\VelkRehearsal\\Made = yes\n" in text
+    # The engine's end: its folder went at the last restart, its Run values with it.
+    assert "C:\\Velk\\NUV\\NUV.exe" in [p for p, _, _ in boots[1]["changes"]["files_removed"]]
+    assert "Run values left: none" in text
+    shots = done.model["rehearsal"]["screenshots"]
+    assert {(s["boot"], s["what"]) for s in shots} >= {(1, "countdown"), (2, "progress"), (2, "countdown")}
+
+
+@pytest.mark.native
+def test_wine_registry_files_are_read_as_keys_and_values_and_compared():
+    before = machine_diff.parse_registry_text(
+        'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n\n'
+        '[Software\\\\Velk\\\\Tool] 1700000000\n#time=1d9a\n@="default"\n"Gone"="x"\n"Kept"=dword:0000000a\n'
+        '[Software\\\\Wine] 1700000000\n"Churn"="1"\n', "HKLM")
+    after = machine_diff.parse_registry_text(
+        '[Software\\\\Velk\\\\Tool] 1700000009\n#time=1d9b\n@="default"\n"Kept"=dword:0000000b\n'
+        '"Say \\"hi\\""="C:\\\\caf\\x00e9\\\\"\n"Path"=str(2):"%SystemRoot%"\n"List"=str(7):"a\\0b\\0"\n'
+        '"Bytes"=hex:01,02,\\\n  03\n[Software\\\\Velk\\\\Tool\\\\New\\\\Leaf] 1700000009\n'
+        '[Software\\\\Wine] 1700000009\n"Churn"="2"\n'
+        '[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\RunOnce] 1700000009\n"vpc gate"="cmd"\n', "HKLM")
+    assert set(before) == {"HKLM", "HKLM\\Software", "HKLM\\Software\\Velk", "HKLM\\Software\\Velk\\Tool",
+                           "HKLM\\Software\\Wine"}
+    changes = machine_diff.compare(machine_diff.Snapshot({}, before), machine_diff.Snapshot({}, after))
+    tool = "HKLM\\Software\\Velk\\Tool"
+    assert changes["keys_added"] == ["HKLM\\Software\\Microsoft", "HKLM\\Software\\Microsoft\\Windows",
+                                     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion",
+                                     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                                     tool + "\\New", tool + "\\New\\Leaf"]
+    assert changes["values_added"] == [(tool, "Bytes", "hex:01,02,03"), (tool, "List", "a | b (multi-string)"),
+                                       (tool, "Path", "%SystemRoot% (expandable)"),
+                                       (tool, 'Say "hi"', "C:\\caf\u00e9\\")]
+    assert changes["values_changed"] == [(tool, "Kept", "0xa (10)", "0xb (11)")]
+    assert changes["values_removed"] == [(tool, "Gone", "x")]
+
+
+def chromium(page, folder, *options):
+    """Runs the browser on the page with the network switched off where this machine
+    allows it (a network namespace of its own), logging every request it makes."""
+    if not os.access(CHROMIUM, os.X_OK):
+        pytest.fail("%s is missing: run scripts/setup" % CHROMIUM)
+    isolated = subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0
+    profile = os.path.join(folder, "profile-%d" % len(os.listdir(folder)))
+    command = (["unshare", "-n"] if isolated else []) + [
+        CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+        "--disable-background-networking", "--disable-component-update", "--disable-sync",
+        "--user-data-dir=" + profile, *options, "file://" + page]
+    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+def test_the_page_renders_in_a_browser_and_loads_nothing_from_outside(arch, rehearsal, tmp_path):
+    done = rehearsal("succeeds", arch)
+    page = os.path.join(done.out, "report.html")
+    picture, net_log = str(tmp_path / "page.png"), str(tmp_path / "net.json")
+    chromium(page, str(tmp_path), "--screenshot=" + picture, "--window-size=1280,1600", "--log-net-log=" + net_log)
+    dom = chromium(page, str(tmp_path), "--dump-dom")
+
+    # Rendered: a picture of more than one colour with dark text on it.
+    width, height, rows = vpc.read_png(picture)
+    assert (width, height) == (1280, 1600)
+    assert vpc.shows_text(rows, {"left": 0, "top": 0, "right": width, "bottom": 400}, minimum=2000)
+    for entry in done.model["entries"]:
+        assert 'id="entry-%d"' % entry["number"] in dom
+        assert entry["command"].replace("&", "&amp;") in dom
+    assert len(re.findall(r'<rect class="bar"', dom)) == len(done.model["entries"])
+    # Nothing from outside: no address in the page, and no request the page made.
+    assert not re.search(r'(?:src|href)\s*=\s*"(?!data:|#)', dom)
+    assert "http://" not in dom and "https://" not in dom
+    with open(net_log) as f:
+        log = json.load(f)
+    kinds = {number: name for name, number in log["constants"]["logEventTypes"].items()}
+    requests = [e["params"] for e in log["events"] if kinds[e["type"]] == "URL_REQUEST_START_JOB"
+                and "url" in e.get("params", {})]
+    # The browser's own calls home (refused here) have no origin; the page's would.
+    assert [r["url"] for r in requests if r.get("initiator") != "not an origin"] == []
+
+
+def test_a_list_with_a_check_error_is_refused_unless_forced_and_then_fails(arch, rehearsal, tmp_path):
+    write_list(str(tmp_path), FAILS, arch)
+    refused = vpc_command("rehearse", str(tmp_path / "RUN.NUV"), "--sources", str(tmp_path / "src"), "--arch", arch,
+                          "--out", str(tmp_path / "out"))
+    assert refused.returncode == 2
+    assert "RUN.NUV:1: error: clean-up folder C:\\VELK\\APPS\\GONE is not a folder of the sources" in refused.stdout
+    assert not os.path.exists(tmp_path / "out" / "report.html")
+
+    failed = rehearsal("fails", arch)
+    assert failed.code == 1, failed.stdout + failed.stderr
+    assert "Outcome: failed" in failed.text
+    wrapper_line = "Error returned from CreateProcess on task 'C:\\windows\\system32\\cmd.exe /c exit 3', exit code: 3"
+    first, never = failed.model["entries"]
+    assert first["result"].startswith("install failed") and never["result"] == "not reached"
+    assert first["errors"][:2] == [wrapper_line, "Installation Failed"]
+    assert failed.model["error_lines"][0] == wrapper_line
+    assert "  | " + wrapper_line in failed.text
+    with open(os.path.join(failed.out, "report.html")) as f:
+        page = f.read()
+    assert re.search(r'<tr class="entry failed" id="entry-1">.*?install failed', page, re.S)
+    assert wrapper_line.replace("'", "&#39;") in page
+
+
+def test_the_report_from_a_copy_of_the_pc_matches_the_rehearsal(arch, rehearsal, tmp_path):
+    failed = rehearsal("fails", arch)
+    velk = str(tmp_path / "VELK")
+    shutil.copytree(os.path.join(failed.out, "VELK"), velk)
+    made = vpc_command("report", velk, "--out", str(tmp_path / "report"))
+    assert made.returncode == 1, made.stdout + made.stderr
+    with open(tmp_path / "report" / "report.json") as f:
+        model = json.load(f)
+
+    def facts(m):
+        return [(e["number"], e["wrapper"], e["command"], e["stamps"], e["result"], e["errors"]) for e in m["entries"]]
+    assert facts(model) == facts(failed.model)
+    assert model["error_lines"] == failed.model["error_lines"]
+    assert model["rehearsal"] is None and "Screenshots" not in made.stdout
