@@ -5,6 +5,7 @@
 #include "nuv_app.h"
 #include "run_list_file.h"
 #include "run_list_text.h"
+#include "step_marks.h"
 #include "text.h"
 #include "wrapper_library_name.h"
 
@@ -87,6 +88,7 @@ void CControlManager::Report(const char* format, const CRunEntry& entry)
 
 BOOL CControlManager::RecordStamp(CRunEntry& entry, Stamp stamp)
 {
+    MarkStep(WorkStep::Other);
     const LocalTimeValues now = GetLocalTimeValues();
     const char* name = "START";
     if (stamp == Stamp::Start) {
@@ -98,7 +100,10 @@ BOOL CControlManager::RecordStamp(CRunEntry& entry, Stamp stamp)
         entry.SetCleanTime(now);
         name = "CLEAN";
     }
-    if (UpdateEntry(entry))
+    const BOOL recorded = UpdateEntry(entry);
+    MarkStep(stamp == Stamp::Start ? WorkStep::StartStamped
+                                   : stamp == Stamp::Stop ? WorkStep::StopStamped : WorkStep::CleanStamped);
+    if (recorded)
         return TRUE;
     CNUVApp* app = GetNUVApp();
     app->WriteErrMsg(FormatMessageText(kStampNotRecorded, name) + m_runListFailure + "\r\n\t'" +
@@ -109,7 +114,9 @@ BOOL CControlManager::RecordStamp(CRunEntry& entry, Stamp stamp)
 
 CRunEntry* CControlManager::GetNextEntry()
 {
+    MarkStep(WorkStep::Other);
     CRunEntry* entry = GetEntry();
+    MarkStep(WorkStep::EntryRead);
     // A list that cannot be read is not a finished one.
     if (!entry && !m_runListFailure.empty()) {
         CNUVApp* app = GetNUVApp();
@@ -121,9 +128,11 @@ CRunEntry* CControlManager::GetNextEntry()
 
 void CControlManager::SendProgress(UINT message, LPARAM lParam)
 {
+    MarkStep(WorkStep::Other);
     HWND window = GetNUVApp()->GetMainWindow();
     if (window)
         SendMessageA(window, message, 0, lParam);
+    MarkStep(WorkStep::ProgressSent);
 }
 
 void CControlManager::InstallApplications()
@@ -157,6 +166,7 @@ void CControlManager::InstallApplications()
         }
 
         CWrapper* wrapper = LoadWrapperAndCreateInstance(entry->GetWrapperName());
+        MarkStep(WorkStep::LibraryLoaded);
         if (!wrapper) {
             app->Log("\tLoadWrapperAndCreateInstance failed");
             Report(kCreateReturnedNull, *entry);
@@ -168,14 +178,17 @@ void CControlManager::InstallApplications()
                 app->Log("\tNo stop time detected.  Proceeding with installation");
                 app->Log("\tCalling pWrapper->PreInstallApplication(...)");
                 BOOL ok = wrapper->PreInstallApplication();
+                MarkStep(WorkStep::PreInstalled);
                 if (ok) {
                     app->Log("\tCalling pWrapper->InstallApplication(...)");
                     std::vector<char> command = MakeWritableCopy(entry->GetInstallCommand());
                     ok = wrapper->InstallApplication(command.data(), entry->GetTimeout());
+                    MarkStep(WorkStep::Installed);
                 }
                 if (ok) {
                     app->Log("\tCalling pWrapper->PostInstallApplication(...)");
                     ok = wrapper->PostInstallApplication();
+                    MarkStep(WorkStep::PostInstalled);
                 }
                 if (ok) {
                     app->Log("\tInstallations successful.  Entering stop time.");
@@ -196,7 +209,9 @@ void CControlManager::InstallApplications()
                     recorded = RecordStamp(*entry, Stamp::Clean);
                 } else {
                     std::vector<char> directory = MakeWritableCopy(entry->GetCleanDirectory());
-                    if (wrapper->CleanupInstallationFiles(directory.data())) {
+                    const BOOL cleaned = wrapper->CleanupInstallationFiles(directory.data());
+                    MarkStep(WorkStep::CleanedUp);
+                    if (cleaned) {
                         app->Log("\tCleanupInstallationFiles(...) complete.  Entering clean time.");
                         recorded = RecordStamp(*entry, Stamp::Clean);
                     } else {
@@ -215,6 +230,7 @@ void CControlManager::InstallApplications()
                         ReleaseWrapperInstance(entry->GetWrapperName(), wrapper);
                         delete entry;
                         UnloadWrappers();
+                        MarkStep(WorkStep::WalkEnded);
                         return;
                     }
                     app->Log("\tItem requested an intermediate reboot.  Development Mode skip reboot enabled. "
@@ -222,6 +238,7 @@ void CControlManager::InstallApplications()
                 }
             }
             ReleaseWrapperInstance(entry->GetWrapperName(), wrapper);
+            MarkStep(WorkStep::Released);
         }
 
         app->Log("\tDeleting entry object...");
@@ -237,6 +254,7 @@ void CControlManager::InstallApplications()
 
     app->Log("CControlManager::InstallApplications(...) UnloadWrappers(...) being called");
     UnloadWrappers();
+    MarkStep(WorkStep::WalkEnded);
 }
 
 CWrapper* CControlManager::LoadWrapperAndCreateInstance(const std::string& wrapperName)

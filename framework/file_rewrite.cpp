@@ -3,6 +3,7 @@
 #include "file_path.h"
 #include "os_family.h"
 #include "pause.h"
+#include "step_marks.h"
 
 namespace {
 
@@ -151,12 +152,14 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failure = DescribeReadFailure(path, reader.GetFailureCode());
     }
     reader.Close();
+    MarkStep(WorkStep::RewriteWritten);
     // The rewrite must be on the disk before it can take the file's place.
     if (result.failure.empty() && !rewrite.Flush()) {
         result.failedStep = RewriteStep::WriteRewrite;
         result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
     }
     rewrite.Close();
+    MarkStep(WorkStep::RewriteFlushed);
     // A partial rewrite must never be mistaken for a whole one; the file is intact.
     if (!result.failure.empty())
         DeleteFileA(rewritePath.c_str());
