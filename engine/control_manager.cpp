@@ -103,13 +103,37 @@ BOOL CControlManager::RecordStamp(CRunEntry& entry, Stamp stamp)
     const BOOL recorded = UpdateEntry(entry);
     MarkStep(stamp == Stamp::Start ? WorkStep::StartStamped
                                    : stamp == Stamp::Stop ? WorkStep::StopStamped : WorkStep::CleanStamped);
-    if (recorded)
-        return TRUE;
+    if (!recorded)
+        ReportUnrecorded(name, entry);
+    return recorded;
+}
+
+BOOL CControlManager::RecordStopAndClean(CRunEntry& entry)
+{
+    const LocalTimeValues now = GetLocalTimeValues();
+    CRunEntry stopped = entry;
+    stopped.SetStopTime(now);
+    CRunEntry finished = stopped;
+    finished.SetCleanTime(now);
+    // Where only STOP still fits the line, each stamp goes as far as it can on its own.
+    if (!IsWithinLineLimit(finished.FormatLine()))
+        return RecordStamp(entry, Stamp::Stop) && RecordStamp(entry, Stamp::Clean);
+    MarkStep(WorkStep::Other);
+    const BOOL recorded = UpdateEntry(finished);
+    MarkStep(WorkStep::StopAndCleanStamped);
+    // Not recorded, the list stands as before the STOP stamp: that is the one that failed.
+    entry = recorded ? finished : stopped;
+    if (!recorded)
+        ReportUnrecorded("STOP", entry);
+    return recorded;
+}
+
+void CControlManager::ReportUnrecorded(const char* stampName, const CRunEntry& entry)
+{
     CNUVApp* app = GetNUVApp();
-    app->WriteErrMsg(FormatMessageText(kStampNotRecorded, name) + m_runListFailure + "\r\n\t'" +
+    app->WriteErrMsg(FormatMessageText(kStampNotRecorded, stampName) + m_runListFailure + "\r\n\t'" +
                      entry.FormatLine() + "'");
     app->SetErrorFlag();
-    return FALSE;
 }
 
 CRunEntry* CControlManager::GetNextEntry()
@@ -174,6 +198,9 @@ void CControlManager::InstallApplications()
             app->Log("\tLoadWrapperAndCreateInstance(...) was successful");
             // A stamp that could not be recorded ends the entry's pass like a failure.
             BOOL recorded = TRUE;
+            // A successful install's STOP waits for the clean-up decision: where there is
+            // nothing to clean up, it goes to the disk with CLEAN in one rewrite.
+            bool stopPending = false;
             if (entry->GetStopTime().empty()) {
                 app->Log("\tNo stop time detected.  Proceeding with installation");
                 app->Log("\tCalling pWrapper->PreInstallApplication(...)");
@@ -192,21 +219,27 @@ void CControlManager::InstallApplications()
                 }
                 if (ok) {
                     app->Log("\tInstallations successful.  Entering stop time.");
-                    recorded = RecordStamp(*entry, Stamp::Stop);
+                    stopPending = true;
                 } else {
                     app->Log("\tInstallations failed.  Setting error flag.");
                     Report(kInstallationFailed, *entry);
                 }
             }
 
-            if (recorded && !entry->GetStopTime().empty() && entry->GetCleanTime().empty()) {
+            const bool cleanupPhase = (stopPending || !entry->GetStopTime().empty()) && entry->GetCleanTime().empty();
+            if (stopPending && !cleanupPhase)
+                recorded = RecordStamp(*entry, Stamp::Stop);
+            if (cleanupPhase) {
                 CDevMode* devMode = GetActiveDevMode(app);
                 const BOOL cleanupSwitch = devMode && devMode->GetDisableAppCleanup() == 1;
                 if (entry->GetCleanDirectory().empty() || cleanupSwitch) {
                     app->Log(cleanupSwitch
                                  ? "\tDevelopment mode disabled source cleanup.  Entering clean time as placeholder."
                                  : "\tNo clean directory.  Entering clean time as placeholder.");
-                    recorded = RecordStamp(*entry, Stamp::Clean);
+                    recorded = stopPending ? RecordStopAndClean(*entry) : RecordStamp(*entry, Stamp::Clean);
+                } else if (stopPending && !RecordStamp(*entry, Stamp::Stop)) {
+                    // The folder goes only once the STOP stamp is on the disk.
+                    recorded = FALSE;
                 } else {
                     std::vector<char> directory = MakeWritableCopy(entry->GetCleanDirectory());
                     const BOOL cleaned = wrapper->CleanupInstallationFiles(directory.data());
