@@ -5,6 +5,7 @@
 #include "nuv_app.h"
 #include "run_list_file.h"
 #include "run_list_text.h"
+#include "step_marks.h"
 #include "text.h"
 #include "wrapper_library_name.h"
 
@@ -87,6 +88,7 @@ void CControlManager::Report(const char* format, const CRunEntry& entry)
 
 BOOL CControlManager::RecordStamp(CRunEntry& entry, Stamp stamp)
 {
+    MarkStep(WorkStep::Other);
     const LocalTimeValues now = GetLocalTimeValues();
     const char* name = "START";
     if (stamp == Stamp::Start) {
@@ -98,18 +100,47 @@ BOOL CControlManager::RecordStamp(CRunEntry& entry, Stamp stamp)
         entry.SetCleanTime(now);
         name = "CLEAN";
     }
-    if (UpdateEntry(entry))
-        return TRUE;
+    const BOOL recorded = UpdateEntry(entry);
+    MarkStep(stamp == Stamp::Start ? WorkStep::StartStamped
+                                   : stamp == Stamp::Stop ? WorkStep::StopStamped : WorkStep::CleanStamped);
+    if (!recorded)
+        ReportUnrecorded(name, entry);
+    return recorded;
+}
+
+BOOL CControlManager::RecordStopAndClean(CRunEntry& entry)
+{
+    const LocalTimeValues now = GetLocalTimeValues();
+    CRunEntry stopped = entry;
+    stopped.SetStopTime(now);
+    CRunEntry finished = stopped;
+    finished.SetCleanTime(now);
+    // Where only STOP still fits the line, each stamp goes as far as it can on its own.
+    if (!IsWithinLineLimit(finished.FormatLine()))
+        return RecordStamp(entry, Stamp::Stop) && RecordStamp(entry, Stamp::Clean);
+    MarkStep(WorkStep::Other);
+    const BOOL recorded = UpdateEntry(finished);
+    MarkStep(WorkStep::StopAndCleanStamped);
+    // Not recorded, the list stands as before the STOP stamp: that is the one that failed.
+    entry = recorded ? finished : stopped;
+    if (!recorded)
+        ReportUnrecorded("STOP", entry);
+    return recorded;
+}
+
+void CControlManager::ReportUnrecorded(const char* stampName, const CRunEntry& entry)
+{
     CNUVApp* app = GetNUVApp();
-    app->WriteErrMsg(FormatMessageText(kStampNotRecorded, name) + m_runListFailure + "\r\n\t'" +
+    app->WriteErrMsg(FormatMessageText(kStampNotRecorded, stampName) + m_runListFailure + "\r\n\t'" +
                      entry.FormatLine() + "'");
     app->SetErrorFlag();
-    return FALSE;
 }
 
 CRunEntry* CControlManager::GetNextEntry()
 {
+    MarkStep(WorkStep::Other);
     CRunEntry* entry = GetEntry();
+    MarkStep(WorkStep::EntryRead);
     // A list that cannot be read is not a finished one.
     if (!entry && !m_runListFailure.empty()) {
         CNUVApp* app = GetNUVApp();
@@ -121,9 +152,11 @@ CRunEntry* CControlManager::GetNextEntry()
 
 void CControlManager::SendProgress(UINT message, LPARAM lParam)
 {
+    MarkStep(WorkStep::Other);
     HWND window = GetNUVApp()->GetMainWindow();
     if (window)
         SendMessageA(window, message, 0, lParam);
+    MarkStep(WorkStep::ProgressSent);
 }
 
 void CControlManager::InstallApplications()
@@ -157,6 +190,7 @@ void CControlManager::InstallApplications()
         }
 
         CWrapper* wrapper = LoadWrapperAndCreateInstance(entry->GetWrapperName());
+        MarkStep(WorkStep::LibraryLoaded);
         if (!wrapper) {
             app->Log("\tLoadWrapperAndCreateInstance failed");
             Report(kCreateReturnedNull, *entry);
@@ -164,39 +198,53 @@ void CControlManager::InstallApplications()
             app->Log("\tLoadWrapperAndCreateInstance(...) was successful");
             // A stamp that could not be recorded ends the entry's pass like a failure.
             BOOL recorded = TRUE;
+            // A successful install's STOP waits for the clean-up decision: where there is
+            // nothing to clean up, it goes to the disk with CLEAN in one rewrite.
+            bool stopPending = false;
             if (entry->GetStopTime().empty()) {
                 app->Log("\tNo stop time detected.  Proceeding with installation");
                 app->Log("\tCalling pWrapper->PreInstallApplication(...)");
                 BOOL ok = wrapper->PreInstallApplication();
+                MarkStep(WorkStep::PreInstalled);
                 if (ok) {
                     app->Log("\tCalling pWrapper->InstallApplication(...)");
                     std::vector<char> command = MakeWritableCopy(entry->GetInstallCommand());
                     ok = wrapper->InstallApplication(command.data(), entry->GetTimeout());
+                    MarkStep(WorkStep::Installed);
                 }
                 if (ok) {
                     app->Log("\tCalling pWrapper->PostInstallApplication(...)");
                     ok = wrapper->PostInstallApplication();
+                    MarkStep(WorkStep::PostInstalled);
                 }
                 if (ok) {
                     app->Log("\tInstallations successful.  Entering stop time.");
-                    recorded = RecordStamp(*entry, Stamp::Stop);
+                    stopPending = true;
                 } else {
                     app->Log("\tInstallations failed.  Setting error flag.");
                     Report(kInstallationFailed, *entry);
                 }
             }
 
-            if (recorded && !entry->GetStopTime().empty() && entry->GetCleanTime().empty()) {
+            const bool cleanupPhase = (stopPending || !entry->GetStopTime().empty()) && entry->GetCleanTime().empty();
+            if (stopPending && !cleanupPhase)
+                recorded = RecordStamp(*entry, Stamp::Stop);
+            if (cleanupPhase) {
                 CDevMode* devMode = GetActiveDevMode(app);
                 const BOOL cleanupSwitch = devMode && devMode->GetDisableAppCleanup() == 1;
                 if (entry->GetCleanDirectory().empty() || cleanupSwitch) {
                     app->Log(cleanupSwitch
                                  ? "\tDevelopment mode disabled source cleanup.  Entering clean time as placeholder."
                                  : "\tNo clean directory.  Entering clean time as placeholder.");
-                    recorded = RecordStamp(*entry, Stamp::Clean);
+                    recorded = stopPending ? RecordStopAndClean(*entry) : RecordStamp(*entry, Stamp::Clean);
+                } else if (stopPending && !RecordStamp(*entry, Stamp::Stop)) {
+                    // The folder goes only once the STOP stamp is on the disk.
+                    recorded = FALSE;
                 } else {
                     std::vector<char> directory = MakeWritableCopy(entry->GetCleanDirectory());
-                    if (wrapper->CleanupInstallationFiles(directory.data())) {
+                    const BOOL cleaned = wrapper->CleanupInstallationFiles(directory.data());
+                    MarkStep(WorkStep::CleanedUp);
+                    if (cleaned) {
                         app->Log("\tCleanupInstallationFiles(...) complete.  Entering clean time.");
                         recorded = RecordStamp(*entry, Stamp::Clean);
                     } else {
@@ -215,6 +263,7 @@ void CControlManager::InstallApplications()
                         ReleaseWrapperInstance(entry->GetWrapperName(), wrapper);
                         delete entry;
                         UnloadWrappers();
+                        MarkStep(WorkStep::WalkEnded);
                         return;
                     }
                     app->Log("\tItem requested an intermediate reboot.  Development Mode skip reboot enabled. "
@@ -222,6 +271,7 @@ void CControlManager::InstallApplications()
                 }
             }
             ReleaseWrapperInstance(entry->GetWrapperName(), wrapper);
+            MarkStep(WorkStep::Released);
         }
 
         app->Log("\tDeleting entry object...");
@@ -237,6 +287,7 @@ void CControlManager::InstallApplications()
 
     app->Log("CControlManager::InstallApplications(...) UnloadWrappers(...) being called");
     UnloadWrappers();
+    MarkStep(WorkStep::WalkEnded);
 }
 
 CWrapper* CControlManager::LoadWrapperAndCreateInstance(const std::string& wrapperName)

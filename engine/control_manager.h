@@ -44,6 +44,10 @@ private:
     // Sets the stamp to now and writes it; a stamp that cannot be written is reported
     // as a failure of the run.
     BOOL RecordStamp(CRunEntry& entry, Stamp stamp);
+    // STOP and CLEAN where nothing is done between them, in one rewrite: the list on the
+    // disk goes from START alone to all three stamps, a step two rewrites also make.
+    BOOL RecordStopAndClean(CRunEntry& entry);
+    void ReportUnrecorded(const char* stampName, const CRunEntry& entry);
     void Report(const char* format, const CRunEntry& entry);
     void SendProgress(UINT message, LPARAM lParam);
 

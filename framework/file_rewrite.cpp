@@ -3,6 +3,7 @@
 #include "file_path.h"
 #include "os_family.h"
 #include "pause.h"
+#include "step_marks.h"
 
 namespace {
 
@@ -111,15 +112,22 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failure = DescribeOpenFailure(path, GetLastError());
         return result;
     }
-    // A file that itself bears the rewrite's name would be emptied by it.
-    if (IsSameFile(path, rewritePath)) {
+    // A file that itself bears the rewrite's name would be emptied by it. Where nothing
+    // bears that name, as after every whole rewrite, the file (open here) cannot: the
+    // comparison of the names' short forms costs a folder search each.
+    const DWORD rewriteAttributes = GetFileAttributesA(rewritePath.c_str());
+    const DWORD lookupError = GetLastError();
+    const bool rewriteMayExist = rewriteAttributes != INVALID_FILE_ATTRIBUTES ||
+                                 (lookupError != ERROR_FILE_NOT_FOUND && lookupError != ERROR_PATH_NOT_FOUND);
+    if (rewriteMayExist && IsSameFile(path, rewritePath)) {
         reader.Close();
         result.failedStep = RewriteStep::CreateRewrite;
         result.failure = DescribeOpenFailure(rewritePath, ERROR_FILE_EXISTS);
         return result;
     }
     // A rewrite left read-only or hidden from before is replaced all the same.
-    SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (rewriteMayExist)
+        SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
     CLineFile rewrite;
     if (!OpenSharedLineFile(rewrite, rewritePath, CLineFile::modeWrite)) {
         const DWORD error = GetLastError();
@@ -151,12 +159,14 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failure = DescribeReadFailure(path, reader.GetFailureCode());
     }
     reader.Close();
+    MarkStep(WorkStep::RewriteWritten);
     // The rewrite must be on the disk before it can take the file's place.
     if (result.failure.empty() && !rewrite.Flush()) {
         result.failedStep = RewriteStep::WriteRewrite;
         result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
     }
     rewrite.Close();
+    MarkStep(WorkStep::RewriteFlushed);
     // A partial rewrite must never be mistaken for a whole one; the file is intact.
     if (!result.failure.empty())
         DeleteFileA(rewritePath.c_str());

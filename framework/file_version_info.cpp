@@ -1,26 +1,55 @@
 #include "file_version_info.h"
 
+#include "pe_resource.h"
 #include "version_block.h"
 
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace {
 
-// Only a program file (its header begins "MZ") can carry a version resource. Asking the
-// system about any other file costs it several opens and mappings; two bytes tell.
-bool CannotHoldVersion(const std::string& path)
+enum class FileLook { NoProgram, Found, AskTheSystem };
+
+bool ReadRange(HANDLE file, std::uint32_t offset, std::size_t size, std::string& bytes)
+{
+    bytes.clear();
+    LONG high = 0;
+    if (SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+        return false;
+    if (size == 0)
+        return true;
+    bytes.resize(size);
+    DWORD got = 0;
+    const BOOL read = ReadFile(file, &bytes[0], static_cast<DWORD>(size), &got, nullptr);
+    bytes.resize(read ? got : 0);
+    return read != FALSE;
+}
+
+// Only a program file (its header begins "MZ") can carry a version resource: asking the
+// system about any other file costs it several opens and mappings, and two bytes tell. A
+// program's version block is mostly found in the file as it is read here; else the
+// system's own reading decides.
+FileLook LookForVersionBlock(const std::string& path, std::string& block)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return false;  // the system's own reading decides
-    char header[2] = {0, 0};
-    DWORD got = 0;
-    const BOOL read = ReadFile(file, header, sizeof header, &got, nullptr);
+        return FileLook::AskTheSystem;
+    std::string header;
+    FileLook look = FileLook::AskTheSystem;
+    if (ReadRange(file, 0, 2, header)) {
+        if (header != "MZ")
+            look = FileLook::NoProgram;
+        else if (FindVersionResource([file](std::uint32_t offset, std::size_t size, std::string& bytes) {
+                     return ReadRange(file, offset, size, bytes);
+                 }, block))
+            look = FileLook::Found;
+    }
     CloseHandle(file);
-    return read && !(got == sizeof header && header[0] == 'M' && header[1] == 'Z');
+    return look;
 }
 
 // A program file's version resource, read in one load of the file (the system's own
@@ -48,8 +77,12 @@ bool ReadVersionResource(const std::string& path, unsigned short parts[4], bool&
 
 bool ReadFixedFileVersion(const std::string& path, unsigned short parts[4])
 {
-    if (CannotHoldVersion(path))
+    std::string block;
+    const FileLook look = LookForVersionBlock(path, block);
+    if (look == FileLook::NoProgram)
         return false;
+    if (look == FileLook::Found)
+        return ReadFixedVersionFromBlock(block, parts);
     bool loaded = false;
     const bool read = ReadVersionResource(path, parts, loaded);
     if (loaded)

@@ -3,8 +3,24 @@
 #include "line_file_text.h"
 
 namespace {
-const DWORD kChunk = 8192;
+
+// A run list of a few thousand lines in a few reads: each read is a call into the system.
+const DWORD kChunk = 64 * 1024;
+
+// Text as a text-mode stream writes it: each lone line feed becomes CR LF.
+void AppendWithCrLf(std::string& out, const std::string& text)
+{
+    std::string::size_type from = 0;
+    for (std::string::size_type feed; (feed = text.find('\n', from)) != std::string::npos; from = feed + 1) {
+        out.append(text, from, feed - from);
+        if (feed == 0 || text[feed - 1] != '\r')
+            out += '\r';
+        out += '\n';
+    }
+    out.append(text, from, std::string::npos);
 }
+
+} // namespace
 
 CLineFile::CLineFile(std::size_t maxLineLength)
     : m_maxLineLength(maxLineLength == 0 ? 1 : maxLineLength), m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false),
@@ -57,19 +73,20 @@ BOOL CLineFile::FillBuffer()
         m_buffer.erase(0, m_bufferOffset);
         m_bufferOffset = 0;
     }
-    char chunk[kChunk];
     // Enough for one whole line and its line end: the most ReadNextLine looks ahead.
     while (!m_atEnd && m_buffer.size() < m_maxLineLength + 2) {
+        const std::size_t had = m_buffer.size();
+        m_buffer.resize(had + kChunk);
         DWORD got = 0;
-        if (!ReadFile(m_file, chunk, kChunk, &got, nullptr)) {
+        const BOOL read = ReadFile(m_file, &m_buffer[had], kChunk, &got, nullptr);
+        m_buffer.resize(had + (read ? got : 0));
+        if (!read) {
             // Not the end of the file: nothing more can be read, and callers must know.
             m_readFailed = true;
             m_failureCode = GetLastError();
             m_atEnd = true;
         } else if (got == 0) {
             m_atEnd = true;
-        } else {
-            m_buffer.append(chunk, got);
         }
     }
     return TRUE;
@@ -97,18 +114,14 @@ BOOL CLineFile::WriteLine(const std::string& text)
 {
     if (!IsOpen() || m_mode == modeRead)
         return FALSE;
-    std::string out;
-    out.reserve(text.size() + 16);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
-            out += '\r';
-        out += text[i];
-    }
     if (m_writeBufferLimit == 0) {
+        std::string out;
+        out.reserve(text.size() + 16);
+        AppendWithCrLf(out, text);
         WriteOut(out);
         return TRUE;
     }
-    m_pendingWrites += out;
+    AppendWithCrLf(m_pendingWrites, text);
     if (m_pendingWrites.size() >= m_writeBufferLimit)
         WritePending();
     return TRUE;

@@ -1,5 +1,7 @@
 #include "line_file_text.h"
 
+#include <cstring>
+
 namespace
 {
 // The length of the line end at position, 0 when there is none there.
@@ -25,18 +27,23 @@ bool ReadNextLine(const std::string& bytes, std::size_t& offset, std::string& li
     if (maxLength == 0)
         maxLength = 1;
 
-    std::size_t position = offset;
-    while (position < bytes.size() && line.size() < maxLength) {
-        const std::size_t endLength = GetLineEndLength(bytes, position);
-        if (endLength != 0) {
-            offset = position + endLength;
-            return true;
-        }
-        line.push_back(bytes[position]);
-        ++position;
+    const std::size_t left = bytes.size() - offset;
+    // The line's characters lie within the window; a line feed right after it still
+    // ends a CR LF that begins inside.
+    const std::size_t window = maxLength < left ? maxLength : left;
+    const std::size_t searched = window < left ? window + 1 : window;
+    const char* start = bytes.data() + offset;
+    const void* found = std::memchr(start, '\n', searched);
+    if (found) {
+        const std::size_t feed = static_cast<std::size_t>(static_cast<const char*>(found) - start);
+        line.assign(start, feed > 0 && start[feed - 1] == '\r' ? feed - 1 : feed);
+        offset += feed + 1;
+        return true;
     }
     // The buffer is full: a line end right here still belongs to this line.
-    offset = position + GetLineEndLength(bytes, position);
+    line.assign(start, window);
+    offset += window;
+    offset += GetLineEndLength(bytes, offset);
     return true;
 }
 

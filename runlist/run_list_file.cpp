@@ -1,5 +1,7 @@
 #include "run_list_file.h"
 
+#include "step_marks.h"
+
 #include <windows.h>
 
 const char kRunListPath[] = "C:\\VELK\\RUN.NUV";
@@ -49,5 +51,6 @@ std::string RewriteRunList(CLineFile& reader, const LineEdit& edit)
     // name until its rewrite stands: RestoreRunList puts back what a cut leaves.
     const DWORD error =
         MoveRewriteIntoPlace(kRunListRewritePath, kRunListPath, ReplaceFallback::RenameAside, kRunListAsidePath);
+    MarkStep(WorkStep::RewriteMoved);
     return error == ERROR_SUCCESS ? std::string() : DescribeMoveFailure(kRunListRewritePath, kRunListPath, error);
 }

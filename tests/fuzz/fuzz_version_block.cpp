@@ -1,6 +1,8 @@
 // A program file's version block of any bytes: the reading stays inside the bytes and
-// inside the block's own length, and bytes after the block change nothing.
+// inside the block's own length, and bytes after the block change nothing. The same bytes
+// as a whole program file: the version resource found is bytes of the file.
 #include "fuzz_check.h"
+#include "pe_resource.h"
 #include "version_block.h"
 
 #include <cstdint>
@@ -21,5 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  again[3] == parts[3]));
         }
     }
+    std::string resource;
+    const auto readFile = [&](std::uint32_t offset, std::size_t length, std::string& bytes) {
+        bytes = offset < block.size() ? block.substr(offset, length) : std::string();
+        return true;
+    };
+    if (FindVersionResource(readFile, resource))
+        FUZZ_CHECK(!resource.empty() && resource.size() <= 0x10000 && block.find(resource) != std::string::npos);
     return 0;
 }

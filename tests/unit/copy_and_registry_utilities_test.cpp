@@ -1,6 +1,7 @@
 #include "fendrix_command_line.h"
 #include "morlane_text.h"
 #include "next_parameter.h"
+#include "pe_resource.h"
 #include "version_block.h"
 
 #include <gtest/gtest.h>
@@ -210,6 +211,110 @@ TEST(VersionBlock, TheFixedPartGivesTheFileVersionOnlyWhenItIsWhole)
         EXPECT_EQ(ReadFixedVersionFromBlock(row.block, parts), row.read) << row.name;
         if (row.read) {
             EXPECT_EQ(std::vector<unsigned short>(parts, parts + 4), row.parts) << row.name;
+        }
+    }
+}
+
+namespace {
+void PutWord(std::string& bytes, std::size_t at, unsigned value)
+{
+    bytes[at] = static_cast<char>(value & 0xff);
+    bytes[at + 1] = static_cast<char>((value >> 8) & 0xff);
+}
+
+void PutDoubleWord(std::string& bytes, std::size_t at, unsigned value)
+{
+    PutWord(bytes, at, value & 0xffff);
+    PutWord(bytes, at + 2, value >> 16);
+}
+
+struct ImageShape {
+    unsigned magic = 0x10b;       // 0x20b: a 64-bit program
+    unsigned languages = 1;
+    unsigned firstId = 1;         // the two ids in the version type's directory
+    unsigned secondId = 7;
+    unsigned rawSize = 0x200;     // of the one section, holding the resources at its start
+};
+
+// A program file with one section of resources: a version resource of the block below,
+// type 16, id 1, in as many languages as asked.
+std::string ProgramImage(const ImageShape& shape)
+{
+    const std::size_t header = 0x40;
+    const std::size_t optionalSize = shape.magic == 0x10b ? 224 : 240;
+    const std::size_t sections = header + 24 + optionalSize;
+    const std::size_t raw = 0x200;
+    const unsigned address = 0x1000;
+    std::string image(raw + 0x200, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    PutDoubleWord(image, 0x3c, header);
+    image.replace(header, 4, std::string("PE\0\0", 4));
+    PutWord(image, header + 6, 1);
+    PutWord(image, header + 20, static_cast<unsigned>(optionalSize));
+    PutWord(image, header + 24, shape.magic);
+    const std::size_t directories = header + 24 + (shape.magic == 0x10b ? 96 : 112);
+    PutDoubleWord(image, directories - 4, 16);
+    PutDoubleWord(image, directories + 16, address);
+    PutDoubleWord(image, sections + 8, shape.rawSize);
+    PutDoubleWord(image, sections + 12, address);
+    PutDoubleWord(image, sections + 16, shape.rawSize);
+    PutDoubleWord(image, sections + 20, static_cast<unsigned>(raw));
+    // Type directory at 0, two names at 0x18, languages at 0x38, data entries at 0x60.
+    PutWord(image, raw + 14, 1);
+    PutDoubleWord(image, raw + 16, 16);
+    PutDoubleWord(image, raw + 20, 0x80000018u);
+    PutWord(image, raw + 0x18 + 14, 2);
+    PutDoubleWord(image, raw + 0x18 + 16, shape.firstId);
+    PutDoubleWord(image, raw + 0x18 + 20, 0x80000038u);
+    PutDoubleWord(image, raw + 0x18 + 24, shape.secondId);
+    PutDoubleWord(image, raw + 0x18 + 28, 0x80000038u);
+    PutWord(image, raw + 0x38 + 14, shape.languages);
+    for (unsigned i = 0; i < shape.languages; ++i) {
+        PutDoubleWord(image, raw + 0x38 + 16 + i * 8, 0x409 + i);
+        PutDoubleWord(image, raw + 0x38 + 20 + i * 8, 0x60);
+    }
+    const std::string block = VersionBlock("VS_VERSION_INFO", 52, 0x50000, 0x2);
+    PutDoubleWord(image, raw + 0x60, address + 0x100);
+    PutDoubleWord(image, raw + 0x64, static_cast<unsigned>(block.size()));
+    image.replace(raw + 0x100, block.size(), block);
+    return image;
+}
+}
+
+TEST(VersionResource, FoundInTheFileOnlyWhereTheSystemWouldFindTheSameBlock)
+{
+    ImageShape twoLanguages, idsOutOfOrder, outsideTheSection, wide;
+    twoLanguages.languages = 2;
+    idsOutOfOrder.firstId = 9;
+    idsOutOfOrder.secondId = 1;
+    outsideTheSection.rawSize = 0x100;
+    wide.magic = 0x20b;
+    struct Row {
+        const char* name;
+        std::string image;
+        bool found;
+    } rows[] = {
+        {"a 32-bit program", ProgramImage(ImageShape()), true},
+        {"a 64-bit program", ProgramImage(wide), true},
+        {"two languages", ProgramImage(twoLanguages), false},
+        {"ids out of order", ProgramImage(idsOutOfOrder), false},
+        {"the block past the section's bytes", ProgramImage(outsideTheSection), false},
+        {"cut short", ProgramImage(ImageShape()).substr(0, 0x300), false},
+        {"no program", std::string(0x400, 'M'), false},
+    };
+    for (const Row& row : rows) {
+        const auto read = [&](std::uint32_t offset, std::size_t size, std::string& bytes) {
+            bytes = offset < row.image.size() ? row.image.substr(offset, size) : std::string();
+            return true;
+        };
+        std::string block;
+        EXPECT_EQ(FindVersionResource(read, block), row.found) << row.name;
+        unsigned short parts[4] = {0, 0, 0, 0};
+        if (row.found) {
+            EXPECT_TRUE(ReadFixedVersionFromBlock(block, parts)) << row.name;
+            EXPECT_EQ(std::vector<unsigned short>(parts, parts + 4), (std::vector<unsigned short>{5, 0, 0, 2}))
+                << row.name;
         }
     }
 }

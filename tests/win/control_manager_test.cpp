@@ -41,6 +41,13 @@ void TickSwitchesDuringInstall()
     devMode->SetDisableAppCleanup(TRUE);
 }
 
+// A scanner that comes upon the run list while an entry installs and keeps it open.
+std::unique_ptr<CHolder> g_scanner;
+void ScanRunListDuringInstall()
+{
+    g_scanner.reset(new CHolder(kRunList));
+}
+
 } // namespace
 
 class WalkTest : public EngineTest
@@ -339,6 +346,24 @@ TEST_F(WalkTest, SwitchesTickedWhileAnEntryInstallsCountForThatEntry)
                         "create 2\npre 2\ninstall 2 0 second\npost 2\ndestroy 2\n");
 }
 
+TEST_F(WalkTest, StopAndCleanThatCannotBeRecordedTogetherLeaveTheEntryAtItsStart)
+{
+    const auto setInstallHook =
+        reinterpret_cast<SetInstallHookProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetInstallHook")));
+    ASSERT_NE(setInstallHook, nullptr);
+    setInstallHook(ScanRunListDuringInstall);
+    WriteWholeFile(kRunList, Scripted() + ",one,,,REBOOT\r\n");
+    Walk();
+    g_scanner.reset();
+    const std::string started = Scripted() + ", one, , , REBOOT, START " + stamp;
+    EXPECT_EQ(RunList(), started + "\r\n");
+    // As if the STOP stamp alone had failed; no restart, no CLEAN.
+    EXPECT_EQ(ReadWholeFile(kErr), "Unable to record the STOP stamp in the run list: C:\\VELK\\~RUN.NUV could not take "
+                                   "the place of C:\\VELK\\RUN.NUV (Error Number: 5)\r\n\t'" + started + ", STOP " +
+                                       stamp + "'\r\n");
+    EXPECT_FALSE(app.IsSystemShutdownRequested());
+}
+
 TEST_F(WalkTest, AnErrorFileFromAnEarlierBootEndsTheWalkAfterTheFirstEntry)
 {
     WriteWholeFile(kErr, "old failure\r\n");
@@ -420,14 +445,16 @@ TEST_F(WalkTest, TheCommandHandedToThePlugInIsItsOwnCopy)
 TEST_F(WalkTest, AStampThatCannotBeRecordedFailsTheRunAndNothingIsInstalledUnrecorded)
 {
     // Commands of such a length that the stamped line passes the 4095-character limit
-    // at the START, the STOP or the CLEAN stamp.
+    // at the START, the STOP or the CLEAN stamp; with a clean-up folder and without one
+    // (STOP and CLEAN then go together where the line holds both).
     const char* const stampNames[] = {"START", "STOP", "CLEAN"};
     const int stampWidths[] = {16, 15, 16};  // ", START 18:25:04" and so on
-    for (int fitting = 0; fitting < 3; ++fitting) {
-        SCOPED_TRACE(stampNames[fitting]);
+    for (int row = 0; row < 6; ++row) {
+        const int fitting = row % 3;
+        const std::string directory = row < 3 ? "C:\\SRC" : "";
+        SCOPED_TRACE(stampNames[fitting] + directory);
         reset();
         DeleteFileA(kErr);
-        const std::string directory = "C:\\SRC";
         const std::string fixed = Scripted() + ", , " + directory + ", , REBOOT";
         int stamped = static_cast<int>(fixed.size());
         for (int i = 0; i < fitting; ++i)
@@ -452,7 +479,8 @@ TEST_F(WalkTest, AStampThatCannotBeRecordedFailsTheRunAndNothingIsInstalledUnrec
         else
             EXPECT_EQ(RunList(), line + "\r\n" + Scripted() + ",next\r\n");
         const std::string installed = "create 1\npre 1\ninstall 1 0 " + command + "\npost 1\n";
-        const char* const records[] = {"", "destroy 1\n", "cleanup 1 C:\\SRC\ndestroy 1\n"};
+        const std::string cleanup = directory.empty() ? "" : "cleanup 1 C:\\SRC\n";
+        const std::string records[] = {"", "destroy 1\n", cleanup + "destroy 1\n"};
         EXPECT_EQ(Record(), fitting == 0 ? std::string() : installed + records[fitting]);
         // No restart: after it the entry would only be found unfinished.
         EXPECT_FALSE(fresh.IsSystemShutdownRequested());

@@ -40,18 +40,49 @@ bool HasWildCard(const std::string& text)
     return text.find_first_of("*?") != std::string::npos;
 }
 
-// The last-write time as local calendar time, to the whole second. (A file search, not
-// GetFileAttributesEx: Windows 95 has no such function.)
+typedef BOOL(WINAPI* GetFileAttributesExProc)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+
+// Where the system has it (Windows 95 has not), a file's times without a file search: the
+// search costs a look through the whole folder.
+GetFileAttributesExProc FindGetFileAttributesEx()
+{
+    static const GetFileAttributesExProc proc = reinterpret_cast<GetFileAttributesExProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFileAttributesExA")));
+    return proc;
+}
+
+// The last-write time as local calendar time, to the whole second.
 bool GetLocalWriteTime(const std::string& path, SYSTEMTIME& local)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
+    FILETIME written;
+    if (const GetFileAttributesExProc getAttributes = FindGetFileAttributesEx()) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!getAttributes(path.c_str(), GetFileExInfoStandard, &data))
+            return false;
+        written = data.ftLastWriteTime;
+    } else {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return false;
+        FindClose(search);
+        written = found.ftLastWriteTime;
+    }
     FILETIME localTime;
-    return FileTimeToLocalFileTime(&found.ftLastWriteTime, &localTime) && FileTimeToSystemTime(&localTime, &local);
+    return FileTimeToLocalFileTime(&written, &localTime) && FileTimeToSystemTime(&localTime, &local);
 }
+
+// Versions decide where both files have one and they differ; kCompareFailed where equal.
+FileComparison CompareVersions(const unsigned short source[4], const unsigned short target[4])
+{
+    for (int i = 0; i < 4; ++i)
+        if (source[i] != target[i])
+            return source[i] > target[i] ? kNewerByVersion : kNotNewerByVersion;
+    return kCompareFailed;
+}
+
+// The attributes that keep a copy from replacing a file.
+const DWORD kBlockingAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 bool IsLater(const SYSTEMTIME& a, const SYSTEMTIME& b)
 {
@@ -69,31 +100,42 @@ FileComparison CompareFiles(const std::string& source, const std::string& target
 {
     unsigned short sourceVersion[4] = {0, 0, 0, 0};
     unsigned short targetVersion[4] = {0, 0, 0, 0};
-    const bool sourceVersioned = ReadFixedFileVersion(source, sourceVersion);
-    const bool targetVersioned = ReadFixedFileVersion(target, targetVersion);
-    if (sourceVersioned && targetVersioned) {
-        for (int i = 0; i < 4; ++i)
-            if (sourceVersion[i] != targetVersion[i])
-                return sourceVersion[i] > targetVersion[i] ? kNewerByVersion : kNotNewerByVersion;
-    } else if (sourceVersioned) {
-        return kNewerByVersion;
-    } else if (targetVersioned) {
-        return kNotNewerByVersion;
-    }
     SYSTEMTIME sourceTime;
     SYSTEMTIME targetTime;
-    if (!GetLocalWriteTime(source, sourceTime) || !GetLocalWriteTime(target, targetTime))
-        return kCompareFailed;
-    return IsLater(sourceTime, targetTime) ? kNewerByTime : kNotNewerByTime;
+    if (GetLocalWriteTime(source, sourceTime) && GetLocalWriteTime(target, targetTime)) {
+        // The times first, as they cost no reading: a version can then only turn the
+        // answer against them, and a file without one is read only once.
+        if (IsLater(sourceTime, targetTime)) {
+            if (!ReadFixedFileVersion(target, targetVersion))
+                return kNewerByTime;
+            if (!ReadFixedFileVersion(source, sourceVersion))
+                return kNotNewerByVersion;
+            const FileComparison byVersion = CompareVersions(sourceVersion, targetVersion);
+            return byVersion == kCompareFailed ? kNewerByTime : byVersion;
+        }
+        if (!ReadFixedFileVersion(source, sourceVersion))
+            return kNotNewerByTime;
+        if (!ReadFixedFileVersion(target, targetVersion))
+            return kNewerByVersion;
+        const FileComparison byVersion = CompareVersions(sourceVersion, targetVersion);
+        return byVersion == kCompareFailed ? kNotNewerByTime : byVersion;
+    }
+    // A file that cannot be looked up: only versions can still tell.
+    const DWORD lookupError = GetLastError();
+    const bool sourceVersioned = ReadFixedFileVersion(source, sourceVersion);
+    const bool targetVersioned = ReadFixedFileVersion(target, targetVersion);
+    if (sourceVersioned != targetVersioned)
+        return sourceVersioned ? kNewerByVersion : kNotNewerByVersion;
+    const FileComparison byVersion =
+        sourceVersioned ? CompareVersions(sourceVersion, targetVersion) : kCompareFailed;
+    if (byVersion == kCompareFailed)
+        SetLastError(lookupError);
+    return byVersion;
 }
 
 unsigned long CopyIfNewer(const std::string& source, const std::string& target, bool logErrors, bool move,
                           bool force)
 {
-    // A file is its own target (moved or copied onto itself): it already stands where it
-    // is wanted, and it is the only copy, so it is neither copied nor deleted.
-    if (IsSameFile(source, target))
-        return 0;
     const bool exists = GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool copy = !exists;
     if (!copy) {
@@ -112,7 +154,9 @@ unsigned long CopyIfNewer(const std::string& source, const std::string& target, 
                     Log(FormatMessageText(kGetAttributes, target));
                 return error;
             }
-            if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+            // Setting attributes costs a call into the system each: only what is in the
+            // copy's way is cleared, and only what the copy changed is put back.
+            if ((kept & kBlockingAttributes) != 0 && !SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
                 const DWORD error = GetLastError();
                 if (logErrors)
                     Log(FormatMessageText(kSetAttributes, target));
@@ -127,7 +171,8 @@ unsigned long CopyIfNewer(const std::string& source, const std::string& target, 
             return error;
         }
         // The target keeps what it was: read-only or hidden stays so with its new contents.
-        if (kept != INVALID_FILE_ATTRIBUTES && !SetFileAttributesA(target.c_str(), kept)) {
+        if (kept != INVALID_FILE_ATTRIBUTES && GetFileAttributesA(target.c_str()) != kept &&
+            !SetFileAttributesA(target.c_str(), kept)) {
             const DWORD error = GetLastError();
             if (logErrors)
                 Log(FormatMessageText(kSetAttributes, target));
@@ -172,6 +217,11 @@ int RunFendrix(const std::string& commandLine)
         }
         const std::string::size_type slash = source.rfind('\\');
         const std::string folder = slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
+        // A file that is its own target (moved or copied onto itself) already stands where
+        // it is wanted, and it is the only copy: it is neither copied nor deleted. Into a
+        // directory, a file is its own target exactly when the directory is its folder:
+        // one comparison for all of them, each costing a search of the folder.
+        const bool intoOwnFolder = intoDirectory && IsSameFile(folder.empty() ? "." : folder, destination);
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA(source.c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)
@@ -182,6 +232,8 @@ int RunFendrix(const std::string& commandLine)
                 continue;
             const std::string from = folder + found.cFileName;
             const std::string to = intoDirectory ? destination + "\\" + found.cFileName : destination;
+            if (intoOwnFolder || (!intoDirectory && IsSameFile(from, to)))
+                continue;
             const unsigned long error = CopyIfNewer(from, to, true, arguments.move, arguments.force);
             if (error != 0)
                 result = static_cast<int>(error);

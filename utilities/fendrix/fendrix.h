@@ -15,9 +15,13 @@ enum FileComparison
     kNotNewerByTime = 4
 };
 
+// By version where both files have one and they differ, else by the last-write times.
+// The times are looked at first: a file whose version cannot turn their answer is not
+// read, and the answer then names the times (3 for 1, 4 for 2), newer or not all the same.
 FileComparison CompareFiles(const std::string& source, const std::string& target);
 
-// 0, or the system's error code of the operation that failed.
+// 0, or the system's error code of the operation that failed. source and target are two
+// files: RunFendrix passes over a file that is its own target.
 unsigned long CopyIfNewer(const std::string& source, const std::string& target, bool logErrors, bool move,
                           bool force);
 
