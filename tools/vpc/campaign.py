@@ -1,7 +1,8 @@
 """Power cuts during factory installations, and what they must never cost.
 
 In a virtual PC the engine installs a run list of ten plain commands through Ostrel.dll
-(commands of different lengths, two asking for a restart, each with a clean-up folder)
+(commands of different lengths, two asking for a restart, most with a clean-up folder and
+three without, whose STOP and CLEAN stamps go to disk in one rewrite)
 while a scanner opens random files of C:\\VELK for a moment, all through the run. The
 harness cuts the power at random instants (every process of the PC ends at once), boots
 again after each cut, and lets the last boot of a round run until the engine has
@@ -54,6 +55,8 @@ WINE_FOLDERS = ("windows", "users", "programdata", "program files", "program fil
 
 ENTRIES = 10
 RESTARTING = (3, 7)
+# Entries without a clean-up folder: nothing happens between their STOP and CLEAN.
+WITHOUT_CLEANUP = (1, 5, 8)
 # Argument lengths that make the lines short, long and about 3,000 characters.
 PADDING = (0, 40, 400, 2900, 10, 1200, 100, 0, 800, 60)
 COMMENT = "# Power-cut campaign: ten commands, two restarts"
@@ -92,7 +95,7 @@ class Plan:
         self.entries = []
         self.clean_folders = []
         for i in range(ENTRIES):
-            folder = "C:\\VELK\\APPS\\P%d" % i
+            folder = "" if i in WITHOUT_CLEANUP else "C:\\VELK\\APPS\\P%d" % i
             command = "%s 0 %d C:\\VELKTEST\\ran%d.txt%s" % (
                 TASK, rng.randint(400, 2500), i, (" /pad:" + "x" * PADDING[i]) if PADDING[i] else "")
             reboot = "REBOOT" if i in RESTARTING else ""
@@ -104,6 +107,8 @@ class Plan:
         """Windows path and bytes of every file the round starts with, beside the engine."""
         made = {}
         for i, folder in enumerate(self.clean_folders):
+            if not folder:
+                continue
             made[folder + "\\setup.ini"] = b"[package]\r\nnumber=%d\r\n" % i
             made[folder + "\\DATA\\part.cab"] = os.urandom(4096)
         # The customer's own files: beside the packages, and elsewhere on the disk.
@@ -239,6 +244,8 @@ class Checker:
 
     def clean_folder_of(self, path):
         for i, folder in enumerate(self.plan.clean_folders):
+            if not folder:
+                continue
             if path.startswith(folder.lower() + "\\"):
                 return i
         return None
