@@ -17,7 +17,8 @@ finished. After every cut and at the end of every round it checks that:
   names the first entry that did not finish.
 
 It prints a table of the cuts by phase, the rounds' outcomes and the violations (which
-must be 0), keeps the state of every violation under build/fault-campaign, and exits 1
+must be 0), keeps the state of every violation under build/fault-campaign/ARCH-FAMILY
+(so that campaigns of different kinds can run side by side), and exits 1
 when there was one.
 
     scripts/fault-campaign N [--seed S] [--family nt|9x] [--arch win32|win64] [--no-build | --build-dir DIR]
@@ -398,9 +399,13 @@ class Result:
         return "\n".join(lines)
 
 
+def campaign_folder(arch, family):
+    return os.path.join(REPO, "build", "fault-campaign", "%s-%s" % (arch, family))
+
+
 def run_campaign(cuts, seed, family="nt", arch="win32", build_dir=None, out_dir=None, report=print):
     build_dir = build_dir or os.path.join(REPO, "build", arch)
-    out_dir = out_dir or os.path.join(REPO, "build", "fault-campaign")
+    out_dir = out_dir or campaign_folder(arch, family)
     rng = random.Random(seed)
     result = Result(seed, family, arch)
     begun = time.monotonic()
@@ -455,7 +460,7 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("fault-campaign: ended"))
     if args.cuts < 1:
         parser.error("at least one cut")
-    out_dir = os.path.join(REPO, "build", "fault-campaign")
+    out_dir = campaign_folder(args.arch, args.family)
     shutil.rmtree(out_dir, ignore_errors=True)
     os.makedirs(out_dir)
     if not args.no_build and not args.build_dir:
