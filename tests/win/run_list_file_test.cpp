@@ -73,13 +73,20 @@ TEST_F(LineFileTest, CutsAnOverlongLineIntoPiecesAndLosesNothing)
 
 TEST_F(LineFileTest, ReadsAFileLargerThanItsReadAheadBuffer)
 {
+    // Several 64 KB reads, lines of many lengths, and one CR LF split between two reads.
+    const std::size_t chunk = 64 * 1024;
     std::string bytes;
-    for (int i = 0; i < 3000; ++i)
-        bytes += "line " + std::to_string(i) + "\r\n";
+    std::vector<std::string> expected;
+    for (int i = 0; bytes.size() < 3 * chunk; ++i) {
+        std::string line = "line " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 97), 'x');
+        if (bytes.size() < chunk && bytes.size() + line.size() + 2 > chunk)
+            line.resize(chunk - 1 - bytes.size());
+        expected.push_back(line);
+        bytes += line + "\r\n";
+    }
+    ASSERT_EQ(bytes.substr(chunk - 1, 2), "\r\n");
     WriteWholeFile("C:\\VELK\\big.txt", bytes);
-    const std::vector<std::string> lines = ReadAllLines("C:\\VELK\\big.txt");
-    ASSERT_EQ(lines.size(), 3000u);
-    EXPECT_EQ(lines[2999], "line 2999");
+    EXPECT_EQ(ReadAllLines("C:\\VELK\\big.txt"), expected);
 }
 
 TEST_F(LineFileTest, WritesLineFeedsAsCrLfAndAppends)
