@@ -123,4 +123,28 @@ TEST(SourceListText, PackageFoldersKeyPathsAndWhichSourcesNameTheFolder)
         EXPECT_FALSE(IsRedirectableFolder(folder)) << folder;
     for (const char* folder : {"C:\\APPS\\", "\\\\SERVER\\SHARE\\"})
         EXPECT_TRUE(IsRedirectableFolder(folder)) << folder;
+
+    // A folder is judged as the file system reads it: "msiexec /i C:\\tools.msi" names
+    // the root of C:, never a folder whose sources may go.
+    const char* const spellings[][2] = {
+        {"C:\\\\", "C:\\"},
+        {"C:\\APPS\\..\\", "C:\\"},
+        {"C:\\..\\..\\", "C:\\"},
+        {"C:\\.\\", "C:\\"},
+        {"C:\\APPS\\\\FOO\\.\\", "C:\\APPS\\FOO\\"},
+        {"C:\\APPS\\OLD\\..\\FOO\\", "C:\\APPS\\FOO\\"},
+        {"\\\\SERVER\\\\SHARE\\..\\", "\\\\SERVER\\SHARE\\"},
+        {"\\\\SERVER\\SHARE\\\\APPS\\", "\\\\SERVER\\SHARE\\APPS\\"},
+        {"\\\\SERVER\\", "\\\\SERVER\\"},
+        {"APPS\\..\\..\\", "..\\"},
+        {"FOO", "FOO"},
+        {"", ""},
+    };
+    for (const auto& spelling : spellings)
+        EXPECT_EQ(NormalizePackageFolder(spelling[0]), spelling[1]) << spelling[0];
+    for (const char* command : {"msiexec /i C:\\\\tools.msi", "msiexec /i C:\\APPS\\..\\tools.msi"}) {
+        std::string folder = command;
+        ExtractPackageDirectory(folder);
+        EXPECT_FALSE(IsRedirectableFolder(NormalizePackageFolder(folder))) << command;
+    }
 }

@@ -113,6 +113,8 @@ BOOL RedirectSourceList(const std::string& installCommand)
     }
     std::string folder = installCommand;
     ExtractPackageDirectory(folder);
+    // "C:\\" and "C:\APPS\..\" are a drive's root all the same.
+    folder = NormalizePackageFolder(folder);
     // Only a full path names one package's folder: a part of one would be found in other
     // products' sources, and a drive's root is no package's own folder.
     if (!IsRedirectableFolder(folder)) {

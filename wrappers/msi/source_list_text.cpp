@@ -3,6 +3,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -64,6 +65,51 @@ bool IsPackageFolderSource(const std::string& data, const std::string& folder)
         start = end + 1;
     }
     return false;
+}
+
+std::string NormalizePackageFolder(const std::string& folder)
+{
+    // What ".." never takes away: the drive, or the server and its share.
+    std::string root;
+    std::string::size_type restStart = 0;
+    if (folder.compare(0, 2, "\\\\") == 0) {
+        std::vector<std::string> names;
+        std::string::size_type at = 2;
+        while (names.size() < 2 && at < folder.size()) {
+            const std::string::size_type end = std::min(folder.find('\\', at), folder.size());
+            if (end > at)
+                names.push_back(folder.substr(at, end - at));
+            at = end + 1;
+        }
+        if (names.size() < 2)
+            return folder;
+        root = "\\\\" + names[0] + "\\" + names[1];
+        restStart = std::min(at - 1, folder.size());
+    } else if (folder.size() >= 2 && folder[1] == ':') {
+        root = folder.substr(0, 2);
+        restStart = 2;
+    }
+    const std::string rest = folder.substr(restStart);
+    const bool fromRoot = !rest.empty() && rest[0] == '\\';
+    const bool trailing = !rest.empty() && rest[rest.size() - 1] == '\\';
+    std::vector<std::string> parts;
+    for (std::string::size_type at = 0; at <= rest.size();) {
+        const std::string::size_type end = std::min(rest.find('\\', at), rest.size());
+        const std::string part = rest.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == ".." && !parts.empty() && parts.back() != "..")
+            parts.pop_back();
+        else if (part != ".." || !fromRoot)
+            parts.push_back(part);
+    }
+    std::string result = root + (fromRoot ? "\\" : "");
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        result += (i > 0 ? "\\" : "") + parts[i];
+    if (trailing && !parts.empty())
+        result += '\\';
+    return result;
 }
 
 bool IsFullFolder(const std::string& folder)

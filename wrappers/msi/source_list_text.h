@@ -20,6 +20,12 @@ std::string JoinKeyPath(const std::string& first, const std::string& second);
 // "c:\apps\foobar\", "c:\apps\foo\sub\" and "d:\x\c:\apps\foo" do not.
 bool IsPackageFolderSource(const std::string& data, const std::string& folder);
 
+// The package folder as the file system reads it: repeated backslashes are one (after
+// the two that open "\\server"), "." is dropped and ".." takes away the folder before
+// it, never the drive ("X:") or the share ("\\server\share"). A trailing backslash
+// stays. So "C:\\" is "C:\" and "C:\APPS\..\" is "C:\": both a drive's root.
+std::string NormalizePackageFolder(const std::string& folder);
+
 // Whether a package folder is a full path: a drive letter, a colon and a backslash, or
 // "\\server\share\"; without double quotes.
 bool IsFullFolder(const std::string& folder);
