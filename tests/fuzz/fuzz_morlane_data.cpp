@@ -1,8 +1,9 @@
 // Morlane's data file of any bytes, read in lines as Morlane reads it: every record read is
-// whole (a key line naming a hive, a value name, a text in lower case that starts with
-// "c"), the reading never goes past the file, and records written as Morlane writes them
-// read back as the same records. The replacement in any registry data ends, uses one of
-// the letters c to i, and leaves the data as it was when it reports no letter.
+// whole (a key line naming a hive, a value name, empty for the default value, a text in
+// lower case that starts with "c"), the reading never goes past the file, and records
+// written as Morlane writes them read back as the same records. The replacement in any
+// registry data ends, uses one of the letters c to i, and leaves the data as it was when
+// it reports no letter.
 #include "fuzz_check.h"
 #include "line_file_text.h"
 #include "morlane_text.h"
@@ -38,7 +39,8 @@ void CheckRecords(const std::string& bytes)
     FUZZ_CHECK(file.invalid || !file.records.empty());
     std::string written;
     for (const DriveReference& record : file.records) {
-        FUZZ_CHECK(!record.valueName.empty() && !record.text.empty() && record.text[0] == 'c');
+        // An empty value name stands for the key's default value.
+        FUZZ_CHECK(!record.text.empty() && record.text[0] == 'c');
         for (char c : record.text)
             FUZZ_CHECK(c < 'A' || c > 'Z');
         const std::vector<std::string> lines = FormatDriveReferenceRecord(

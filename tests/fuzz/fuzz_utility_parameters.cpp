@@ -74,7 +74,10 @@ void CheckMorlane(const std::string& text)
     FUZZ_CHECK(arguments.messages.empty() || arguments.log);
     if (arguments.tooLong)
         FUZZ_CHECK(arguments.first.empty() && !arguments.log && !arguments.record);
-    FUZZ_CHECK(IsRecordMode(text) == (IsPiece("/t", text) || IsPiece("/T", text)));
+    // Record mode only through a parameter of its own that begins with "/t" or "/T".
+    FUZZ_CHECK(IsRecordMode(text) == arguments.record);
+    if (arguments.record)
+        FUZZ_CHECK(IsPiece("/t", text) || IsPiece("/T", text));
 }
 
 // strtoll's reading of the text, clamped to the range given.

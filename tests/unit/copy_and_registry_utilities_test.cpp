@@ -73,6 +73,9 @@ TEST(MorlaneCommandLine, LowerCasedSwitchesKeysAndTheMode)
     EXPECT_TRUE(IsRecordMode("d:\\apps /T"));
     EXPECT_TRUE(IsRecordMode("/tl d:\\apps"));
     EXPECT_FALSE(IsRecordMode("-t d:\\apps"));
+    // A "/T" inside a path is no switch: the data file is applied.
+    EXPECT_FALSE(IsRecordMode("C:/TEMP/LATE.TXT"));
+    EXPECT_FALSE(IsRecordMode("\"C:/Data/x.txt\" /l"));
 }
 
 TEST(DriveReferenceRecord, WrittenAndReadBack)
@@ -88,7 +91,9 @@ TEST(DriveReferenceRecord, WrittenAndReadBack)
     EXPECT_FALSE(reference.machine);
     EXPECT_EQ(reference.keyPath, "");
     EXPECT_FALSE(ParseDriveReferenceRecord("hkey_local_machine\\x", "Path", "e:\\apps", reference));
-    EXPECT_FALSE(ParseDriveReferenceRecord("HKEY_CURRENT_USER\\x", "", "e:\\apps", reference));
+    // The default value, as record mode writes it: an empty name.
+    ASSERT_TRUE(ParseDriveReferenceRecord("HKEY_CURRENT_USER\\x", "", "e:\\apps", reference));
+    EXPECT_EQ(reference.valueName, "");
     EXPECT_FALSE(ParseDriveReferenceRecord("HKEY_CURRENT_USER\\x", "Path", "", reference));
 }
 
@@ -138,7 +143,8 @@ TEST(DriveReferenceFile, RecordsUpToTheEndOrTheFirstBadOne)
         {{key, "Path", "d:\\apps", "rem", key}, never, 1, false, "", false},
         {{key, "Path", "d:\\apps", "Hello", "x", "y"}, never, 1, true, "Hello", false},
         {{key, "Path"}, never, 0, true, key, false},
-        {{key, "", "d:\\apps"}, never, 0, true, key, false},
+        {{key, "", "d:\\apps"}, never, 1, false, "", false},
+        {{key, "Path", ""}, never, 0, true, key, false},
         // A read that fails is no end of the file, between records or within one.
         {{key, "Path", "d:\\apps", key, "Data", "d:\\data"}, 3, 1, false, "", true},
         {{key, "Path", "d:\\apps", key, "Data", "d:\\data"}, 4, 1, false, "", true},

@@ -65,3 +65,41 @@ TEST_F(MorlaneTest, TheValueWalkEndsWhenTheKeyIsDeletedMeanwhile)
     EXPECT_EQ(visited, 0);
     RegCloseKey(key);
 }
+
+TEST_F(MorlaneTest, ADefaultValueGoesThroughBothModesAndAPathWithASlashTIsAppliedNotRecorded)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char tool[] = "d:\\apps\\tool.exe";
+    const char path[] = "d:\\apps";
+    RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(tool), sizeof tool);
+    RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
+    RegCloseKey(key);
+
+    // Record mode writes the default value with an empty name line; apply mode takes it.
+    EXPECT_EQ(RunMorlane(std::string("/t d:\\apps ") + kData + " /u Software\\VelkMorlaneTest /m Software\\VelkNone"),
+              0);
+    const std::string recorded = ReadWholeFile(kData);
+    EXPECT_NE(recorded.find("HKEY_CURRENT_USER\\software\\velkmorlanetest\r\n\r\nd:\\apps\r\n"), std::string::npos)
+        << recorded;
+    // Named with forward slashes, "/T" inside the path: applied, not a walk waiting for a click.
+    CreateDirectoryA("C:\\VELK\\TEMP", nullptr);
+    ASSERT_TRUE(MoveFileA(kData, "C:\\VELK\\TEMP\\LATE.TXT"));
+    const std::size_t boxes = GetShownBoxes().size();
+    EXPECT_EQ(RunMorlane("C:/VELK/TEMP/LATE.TXT"), 0);
+    EXPECT_EQ(GetShownBoxes().size(), boxes);
+    EXPECT_FALSE(FileExists("C:\\VELK\\TEMP\\LATE.TXT"));
+
+    const std::string root = FindCdRomRoot();
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    char data[MAX_PATH] = "";
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(data), root + "tool.exe");
+    size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(data), root);
+    RegCloseKey(key);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+}

@@ -56,7 +56,8 @@ MorlaneArguments ParseMorlaneCommandLine(const std::string& commandLine)
             if (which == 'l') {
                 arguments.log = true;
             } else if (which == 't') {
-                arguments.record = true;
+                // Record mode is asked for by "/t" alone: "-t" is taken and does nothing.
+                arguments.record = parameter[0] == '/';
             } else if (which == 'm' || which == 'u') {
                 // The key is the next parameter; a switch at the end ends the parse.
                 if (next < 0)
@@ -80,7 +81,8 @@ MorlaneArguments ParseMorlaneCommandLine(const std::string& commandLine)
 
 bool IsRecordMode(const std::string& commandLine)
 {
-    return commandLine.find("/t") != std::string::npos || commandLine.find("/T") != std::string::npos;
+    // A parameter of its own: "C:/TEMP/LATE.TXT" holds "/T" and asks for nothing.
+    return ParseMorlaneCommandLine(commandLine).record;
 }
 
 std::vector<std::string> FormatDriveReferenceRecord(const std::string& hiveName, const std::string& keyPath,
@@ -92,7 +94,8 @@ std::vector<std::string> FormatDriveReferenceRecord(const std::string& hiveName,
 bool ParseDriveReferenceRecord(const std::string& keyLine, const std::string& valueName, const std::string& text,
                                DriveReference& reference)
 {
-    if (keyLine.find(kHive) == std::string::npos || valueName.empty() || text.empty())
+    // An empty value name is the key's default value, as record mode writes it.
+    if (keyLine.find(kHive) == std::string::npos || text.empty())
         return false;
     reference.machine = keyLine.compare(0, std::string(kMachineHive).size(), kMachineHive) == 0;
     const std::string::size_type slash = keyLine.find('\\');

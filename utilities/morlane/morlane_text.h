@@ -18,7 +18,7 @@ struct MorlaneArguments
     std::string machineKey;  // /m: where the walk starts below HKEY_LOCAL_MACHINE
     std::string userKey;     // /u: where it starts below HKEY_CURRENT_USER
     bool log = false;        // /l
-    bool record = false;     // /t (the mode itself follows IsRecordMode)
+    bool record = false;     // a parameter that begins with /t: record mode ("-t" is not)
     bool tooLong = false;    // the command line is over its 259 characters (parsed all the same)
     std::vector<std::string> messages;  // parse problems after /l was read: only those are logged
 };
@@ -26,7 +26,8 @@ struct MorlaneArguments
 // Taken from a lower-cased copy of the command line.
 MorlaneArguments ParseMorlaneCommandLine(const std::string& commandLine);
 
-// Record mode: "/t" or "/T" anywhere in the command line as given ("-t" is not).
+// Record mode: a parameter that begins with "/t" or "/T" ("-t" is not; a "/T" inside a
+// path such as C:/TEMP/LATE.TXT is not either).
 bool IsRecordMode(const std::string& commandLine);
 
 struct DriveReference
@@ -41,8 +42,8 @@ struct DriveReference
 std::vector<std::string> FormatDriveReferenceRecord(const std::string& hiveName, const std::string& keyPath,
                                                     const std::string& valueName, const std::string& lateBindText);
 
-// One record read back; FALSE when it is malformed (no "HKEY" in the key line, an empty
-// value name or text).
+// One record read back; FALSE when it is malformed (no "HKEY" in the key line, or an
+// empty text). An empty value name is the key's default value.
 bool ParseDriveReferenceRecord(const std::string& keyLine, const std::string& valueName, const std::string& text,
                                DriveReference& reference);
 
