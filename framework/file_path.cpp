@@ -23,14 +23,19 @@ template <typename Get> std::string GetPathText(Get get)
     return std::string();
 }
 
+std::string GetFullPathText(const std::string& path)
+{
+    return GetPathText([&](char* buffer, DWORD size) {
+        char* name = nullptr;
+        return GetFullPathNameA(path.c_str(), size, buffer, &name);
+    });
+}
+
 std::string GetComparablePath(const std::string& path)
 {
     if (path.empty())
         return std::string();
-    std::string full = GetPathText([&](char* buffer, DWORD size) {
-        char* name = nullptr;
-        return GetFullPathNameA(path.c_str(), size, buffer, &name);
-    });
+    std::string full = GetFullPathText(path);
     // "C:\X\" and "C:\X" are one folder; "C:\" keeps its backslash.
     while (full.size() > 3 && full[full.size() - 1] == '\\')
         full.erase(full.size() - 1);
@@ -39,10 +44,45 @@ std::string GetComparablePath(const std::string& path)
     return shortPath.empty() ? full : shortPath;
 }
 
+struct FileIdentity
+{
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+// No access is asked for: another program's lock does not stand in the way, and the
+// file is not touched. A folder opens only with backup semantics, and not at all on the
+// 9x family.
+bool GetFileIdentity(const std::string& path, FileIdentity& identity)
+{
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information = {};
+    const bool known = GetFileInformationByHandle(file, &information) != FALSE;
+    CloseHandle(file);
+    identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+    // A file system that gives no index tells nothing by it.
+    return known && (identity.indexHigh != 0 || identity.indexLow != 0);
+}
+
 } // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b)
 {
-    const std::string first = GetComparablePath(a);
-    return !first.empty() && IsSameText(first, GetComparablePath(b));
+    FileIdentity first;
+    FileIdentity second;
+    if (!a.empty() && !b.empty() && GetFileIdentity(a, first) && GetFileIdentity(b, second))
+        return first.volume == second.volume && first.indexHigh == second.indexHigh &&
+               first.indexLow == second.indexLow;
+    const std::string firstPath = GetComparablePath(a);
+    return !firstPath.empty() && IsSameText(firstPath, GetComparablePath(b));
+}
+
+std::string GetFullPath(const std::string& path)
+{
+    const std::string full = path.empty() ? std::string() : GetFullPathText(path);
+    return full.empty() ? path : full;
 }

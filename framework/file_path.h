@@ -4,7 +4,16 @@
 
 #include <string>
 
-// Whether the two paths name the same file or folder: compared as full paths, in their
-// short form where the file exists, ignoring letter case and a trailing backslash. So
-// "C:\X\A.TXT", "c:\x\a.txt" and a short name of either are the same file.
+// Whether the two paths name the same file or folder. Where both can be opened, by their
+// identity (the volume's serial number and the file index), so that a second drive letter
+// for a folder (subst, a mapped drive beside its UNC path, \\host\C$) or a second link
+// to a file is seen through. Otherwise (a name that does not exist yet, or a folder on
+// the 9x family, which cannot open one) compared as full paths, in their short form where
+// the file exists, ignoring letter case and a trailing backslash: "C:\X\A.TXT",
+// "c:\x\a.txt" and a short name of either are the same file.
 bool IsSameFile(const std::string& a, const std::string& b);
+
+// The full path as the system resolves it (GetFullPathNameA): forward slashes become
+// backslashes and a drive-relative path takes that drive's current folder. The path as
+// given when the system cannot resolve it.
+std::string GetFullPath(const std::string& path);

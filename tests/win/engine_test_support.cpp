@@ -6,6 +6,8 @@
 #include "pause.h"
 #include "run_list_file.h"
 
+#include <cctype>
+
 namespace {
 std::vector<unsigned long>* g_pauses = nullptr;
 
@@ -48,6 +50,23 @@ bool FileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+void SetWriteTime(const std::string& path, int year, int month, int day, int hour)
+{
+    SYSTEMTIME local = {};
+    local.wYear = static_cast<WORD>(year);
+    local.wMonth = static_cast<WORD>(month);
+    local.wDay = static_cast<WORD>(day);
+    local.wHour = static_cast<WORD>(hour);
+    FILETIME localTime;
+    FILETIME time;
+    SystemTimeToFileTime(&local, &localTime);
+    LocalFileTimeToFileTime(&localTime, &time);
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+}
+
 void DeleteTreeForTest(const std::string& path)
 {
     WIN32_FIND_DATAA found;
@@ -58,6 +77,9 @@ void DeleteTreeForTest(const std::string& path)
             if (name == "." || name == "..")
                 continue;
             const std::string child = path + "\\" + name;
+            // A link a test left is not followed: what it leads to is not the test's.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                continue;
             SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 DeleteTreeForTest(child);
@@ -76,6 +98,65 @@ std::string ToWindowsPath(const std::string& buildPath)
         if (c == '/')
             c = '\\';
     return path;
+}
+
+namespace {
+
+typedef LONG(__cdecl* UnixSpawnProc)(char* const argv[], int wait);
+typedef char*(__cdecl* UnixFileNameProc)(const WCHAR* path);
+
+// The Unix path Wine gives a Windows path ("" outside Wine).
+std::string GetUnixPath(const std::string& windowsPath)
+{
+    const auto unixName = reinterpret_cast<UnixFileNameProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName)
+        return std::string();
+    const std::wstring wide(windowsPath.begin(), windowsPath.end());
+    char* name = unixName(wide.c_str());
+    const std::string path = name ? name : "";
+    if (name)
+        HeapFree(GetProcessHeap(), 0, name);
+    return path;
+}
+
+// Runs a Unix program to its end; whether it could be started.
+bool RunUnixCommand(std::vector<std::string> arguments)
+{
+    const auto spawn = reinterpret_cast<UnixSpawnProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "__wine_unix_spawnvp")));
+    if (!spawn)
+        return false;
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    return spawn(argv.data(), 1) == 0;
+}
+
+} // namespace
+
+CUnixLink::CUnixLink(const std::string& target, const std::string& link)
+{
+    const std::string unixTarget = GetUnixPath(target);
+    if (link.size() == 2 && link[1] == ':') {
+        // Drive letters are links in the prefix's dosdevices folder, beside "c:".
+        const std::string drive = GetUnixPath("C:\\");
+        const std::string::size_type at = drive.rfind("/c:");
+        if (at != std::string::npos)
+            m_unixLink = drive.substr(0, at + 1) + static_cast<char>(std::tolower(link[0])) + ":";
+    } else {
+        m_unixLink = GetUnixPath(link);
+    }
+    if (unixTarget.empty() || m_unixLink.empty())
+        return;
+    m_made = RunUnixCommand({"ln", "-s", unixTarget, m_unixLink});
+}
+
+CUnixLink::~CUnixLink()
+{
+    if (m_made)
+        RunUnixCommand({"rm", "-f", m_unixLink});
 }
 
 CHolder::CHolder(const std::string& path, bool lock)

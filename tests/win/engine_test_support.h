@@ -14,9 +14,29 @@
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Sets the file's last-write time to the given hour of a day, in local time.
+void SetWriteTime(const std::string& path, int year, int month, int day, int hour);
 void DeleteTreeForTest(const std::string& path);
 // A file of the build as the test prefix sees it: through the Z: drive.
 std::string ToWindowsPath(const std::string& buildPath);
+
+// Wine's own means, for what Win32 cannot make under Wine: a Unix symbolic link at link
+// to the folder or file target (both Windows paths), which Windows programs see as a
+// junction; a link "S:" is a second drive letter for target, as subst makes one. The
+// link is removed when the object goes. IsMade tells whether it was.
+class CUnixLink
+{
+public:
+    CUnixLink(const std::string& target, const std::string& link);
+    ~CUnixLink();
+    CUnixLink(const CUnixLink&) = delete;
+    CUnixLink& operator=(const CUnixLink&) = delete;
+    bool IsMade() const { return m_made; }
+
+private:
+    std::string m_unixLink;
+    bool m_made = false;
+};
 
 // Another program holding a file open as scanners do (sharing read and write, not
 // delete), or, locking, sharing nothing; the file is created when missing.

@@ -14,24 +14,6 @@ std::string VersionedLibrary(const char* version)
     return ToWindowsPath(std::string(VELK_TEST_VERSIONED_DIR) + "/version_" + version + ".dll");
 }
 
-// Sets the file's last-write time to the given hour of 1 June 2020.
-void SetWriteHour(const std::string& path, int hour)
-{
-    SYSTEMTIME local = {};
-    local.wYear = 2020;
-    local.wMonth = 6;
-    local.wDay = 1;
-    local.wHour = static_cast<WORD>(hour);
-    FILETIME localTime;
-    FILETIME time;
-    SystemTimeToFileTime(&local, &localTime);
-    LocalFileTimeToFileTime(&localTime, &time);
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    SetFileTime(file, nullptr, nullptr, &time);
-    CloseHandle(file);
-}
-
 // A file of the source or target folder: versioned (a library, its path appended after
 // its image, so that every file's bytes tell where it came from) or plain text.
 void Place(const std::string& path, const char* version, int hour)
@@ -40,7 +22,7 @@ void Place(const std::string& path, const char* version, int hour)
         WriteWholeFile(path, ReadWholeFile(VersionedLibrary(version)) + path);
     else
         WriteWholeFile(path, std::string("plain ") + path);
-    SetWriteHour(path, hour);
+    SetWriteTime(path, 2020, 6, 1, hour);
 }
 
 } // namespace
@@ -178,4 +160,88 @@ TEST_F(FendrixTest, CommandsThatCannotBeDoneEndWithTheirCodes)
     }
     EXPECT_TRUE(FileExists("C:\\VELK\\SRC\\one.txt"));
     EXPECT_TRUE(FileExists("C:\\VELK\\DST\\one.txt"));
+}
+
+TEST_F(FendrixTest, AFileReachedUnderAnotherNameIsNeitherCopiedNorDeleted)
+{
+    // "subst S: C:\VELK\DATA" and a junction C:\VELK\ALIAS to the same folder: every row
+    // names one file twice, and /d must not take it for a copy of itself.
+    CreateDirectoryA("C:\\VELK\\DATA", nullptr);
+    CUnixLink drive("C:\\VELK\\DATA", "S:");
+    CUnixLink alias("C:\\VELK\\DATA", "C:\\VELK\\ALIAS");
+    ASSERT_TRUE(drive.IsMade() && alias.IsMade());
+    const char* const rows[] = {
+        "/d S:\\A.TXT C:\\VELK\\DATA",
+        "/d /f S:\\A.TXT C:\\VELK\\DATA\\A.TXT",
+        "/d C:\\VELK\\DATA\\A.TXT S:\\",
+        "/d S:\\*.TXT C:\\VELK\\DATA",
+        "/d S:\\ C:\\VELK\\DATA",
+        "/d C:\\VELK\\ALIAS\\A.TXT C:\\VELK\\DATA",
+        "-d -f C:\\VELK\\DATA\\A.TXT C:\\VELK\\ALIAS\\A.TXT",
+    };
+    for (const char* row : rows) {
+        Place("C:\\VELK\\DATA\\A.TXT", nullptr, 1);
+        DeleteFileA(kUtilsLog);
+        EXPECT_EQ(Run(row), 0) << row;
+        EXPECT_EQ(ReadWholeFile("C:\\VELK\\DATA\\A.TXT"), "plain C:\\VELK\\DATA\\A.TXT") << row;
+        EXPECT_FALSE(FileExists(kUtilsLog)) << row;
+    }
+}
+
+TEST_F(FendrixTest, ASourceWithoutABackslashOfItsOwnIsTakenFromItsOwnFolder)
+{
+    // The current folder holds a file of the same name: it is neither copied nor deleted.
+    CreateDirectoryA("C:\\VELK\\DATA", nullptr);
+    CreateDirectoryA("C:\\VELK\\WORK", nullptr);
+    char previous[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\VELK\\WORK"));
+    // "C:A.TXT" names the file in drive C:'s own current folder: for a program whose current
+    // folder is on another drive, the one that "=C:" in its environment names.
+    CreateDirectoryA("C:\\VELK\\OTHER", nullptr);
+    CUnixLink other("C:\\VELK\\OTHER", "S:");
+    ASSERT_TRUE(other.IsMade());
+    const struct {
+        const char* commandLine;
+        const char* currentFolder;
+    } rows[] = {
+        {"C:/VELK/DATA/A.TXT C:\\VELK\\BACKUP /d", "C:\\VELK\\WORK"},
+        {"C:/VELK/DATA/*.TXT C:\\VELK\\BACKUP /d", "C:\\VELK\\WORK"},
+        {"C:A.TXT C:\\VELK\\BACKUP /d", "S:\\"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.commandLine);
+        CreateDirectoryA("C:\\VELK\\BACKUP", nullptr);
+        Place("C:\\VELK\\DATA\\A.TXT", nullptr, 9);
+        Place("C:\\VELK\\WORK\\A.TXT", nullptr, 9);
+        Place("S:\\A.TXT", nullptr, 9);
+        ASSERT_TRUE(SetEnvironmentVariableA("=C:", "C:\\VELK\\DATA"));
+        ASSERT_TRUE(SetCurrentDirectoryA(row.currentFolder));
+        EXPECT_EQ(Run(row.commandLine), 0);
+        EXPECT_EQ(ReadWholeFile("C:\\VELK\\BACKUP\\A.TXT"), "plain C:\\VELK\\DATA\\A.TXT");
+        EXPECT_FALSE(FileExists("C:\\VELK\\DATA\\A.TXT"));
+        EXPECT_EQ(ReadWholeFile("C:\\VELK\\WORK\\A.TXT"), "plain C:\\VELK\\WORK\\A.TXT");
+        EXPECT_EQ(ReadWholeFile("S:\\A.TXT"), "plain S:\\A.TXT");
+        DeleteTreeForTest("C:\\VELK\\BACKUP");
+    }
+    SetEnvironmentVariableA("=C:", nullptr);
+    SetCurrentDirectoryA(previous);
+}
+
+TEST_F(FendrixTest, ACopyThatFailsLeavesTheTargetAsItWasAttributesIncluded)
+{
+    Place(std::string(kSource) + "\\a.txt", nullptr, 9);
+    Place(std::string(kTarget) + "\\a.txt", nullptr, 1);
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    SetFileAttributesA("C:\\VELK\\DST\\a.txt", kept);
+    {
+        CHolder locked("C:\\VELK\\DST\\a.txt", true);
+        ASSERT_TRUE(locked.IsHolding());
+        EXPECT_EQ(Run("C:\\VELK\\SRC\\a.txt C:\\VELK\\DST"), ERROR_SHARING_VIOLATION);
+    }
+    EXPECT_EQ(GetFileAttributesA("C:\\VELK\\DST\\a.txt") & kept, kept);
+    EXPECT_EQ(ReadWholeFile("C:\\VELK\\DST\\a.txt"), "plain C:\\VELK\\DST\\a.txt");
+    EXPECT_EQ(ReadWholeFile(kUtilsLog).find("FENDRIX: Failed copying C:\\VELK\\SRC\\a.txt to C:\\VELK\\DST\\a.txt. "
+                                            "System Error Code 32 CreateWin32 error 0"),
+              0u);
 }

@@ -137,6 +137,10 @@ unsigned long CopyIfNewer(const std::string& source, const std::string& target, 
                           bool force)
 {
     const bool exists = GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+    // The target is the source under another name (a second drive letter for its folder,
+    // a second link): it already stands where it is wanted, and it is the only copy.
+    if (exists && IsSameFile(source, target))
+        return 0;
     bool copy = !exists;
     if (!copy) {
         const FileComparison comparison = CompareFiles(source, target);
@@ -165,6 +169,9 @@ unsigned long CopyIfNewer(const std::string& source, const std::string& target, 
         }
         if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
             const DWORD error = GetLastError();
+            // The target stays as it was, read-only, hidden or system included.
+            if (kept != INVALID_FILE_ATTRIBUTES && (kept & kBlockingAttributes) != 0)
+                SetFileAttributesA(target.c_str(), kept);
             // The message's second number is always 0.
             if (logErrors)
                 Log(FillMessageText(kCopyFailed, {source, target, std::to_string(static_cast<long>(error)), "0"}));
@@ -215,8 +222,11 @@ int RunFendrix(const std::string& commandLine)
             Log(FormatMessageText(kNotFound, source));
             return kMissingDestination;
         }
-        const std::string::size_type slash = source.rfind('\\');
-        const std::string folder = slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
+        // The matches' folder from the full path: "C:/DATA/A.TXT" and "C:A.TXT" have no
+        // backslash of their own, and their files are not the current folder's.
+        const std::string fullSource = GetFullPath(source);
+        const std::string::size_type slash = fullSource.rfind('\\');
+        const std::string folder = slash == std::string::npos ? std::string() : fullSource.substr(0, slash + 1);
         // A file that is its own target (moved or copied onto itself) already stands where
         // it is wanted, and it is the only copy: it is neither copied nor deleted. Into a
         // directory, a file is its own target exactly when the directory is its folder:
