@@ -5,6 +5,8 @@
 #include "pause.h"
 #include "step_marks.h"
 
+#include <algorithm>
+
 namespace {
 
 // Scanners and indexers hold a file for a moment: a few tries over about a second.
@@ -178,27 +180,21 @@ bool HasOneStepReplace()
     return g_atomicAvailable < 0 ? GetRunningOSFamily() == OSFamilyNT : g_atomicAvailable != 0;
 }
 
-DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, ReplaceFallback fallback,
-                           const std::string& asidePath)
+namespace {
+
+bool IsThere(const std::string& path)
 {
-    // A file copied from a CD-ROM is read-only; its rewrite replaces it all the same.
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    if (HasOneStepReplace()) {
-        return MoveWithRetries([&] {
-            return MoveFileExA(rewritePath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        });
-    }
-    if (fallback == ReplaceFallback::CopyOver) {
-        const DWORD copied = MoveWithRetries([&] { return CopyFileA(rewritePath.c_str(), path.c_str(), FALSE); });
-        if (copied == ERROR_SUCCESS)
-            DeleteFileA(rewritePath.c_str());
-        return copied;
-    }
-    // The file is never deleted before its rewrite stands in its place: it steps aside
-    // under a name of its own, the rewrite takes its place, and only then does it go. A
-    // copy set aside by an earlier run that was cut off is older than the file.
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The file steps aside under a name of its own, the rewrite takes its place, and only
+// then does the copy set aside go. A copy set aside by an earlier run that was cut off
+// is older than the file.
+DWORD ReplaceThroughAside(const std::string& rewritePath, const std::string& path, const std::string& asidePath)
+{
+    // A file that itself bears the aside name would be deleted as an old copy of itself.
+    if (IsThere(asidePath) && IsSameFile(path, asidePath))
+        return ERROR_FILE_EXISTS;
     const DWORD cleared = DeleteFileWithRetries(asidePath);
     if (cleared != ERROR_SUCCESS)
         return cleared;
@@ -207,10 +203,104 @@ DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& pa
         return aside;
     const DWORD moved = MoveFileWithRetries(rewritePath, path);
     if (moved != ERROR_SUCCESS) {
-        // Back as it was; should even that fail, the caller's recovery finds it aside.
+        // Back as it was; should even that fail, the recovery finds it aside.
         MoveFileWithRetries(asidePath, path);
         return moved;
     }
-    DeleteFileA(asidePath.c_str());
+    // A copy left aside would be taken for a replacement cut off, should the file ever
+    // go missing: tried for as long as a scanner holds a file.
+    DeleteFileWithRetries(asidePath);
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, const std::string& asidePath)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD lookupError = GetLastError();
+    // Only a file known to be missing is taken for one: any other doubt steps aside.
+    const bool present = attributes != INVALID_FILE_ATTRIBUTES ||
+                         (lookupError != ERROR_FILE_NOT_FOUND && lookupError != ERROR_PATH_NOT_FOUND);
+    // A file copied from a CD-ROM is read-only; its rewrite replaces it all the same, and
+    // should that fail the file keeps what it had.
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly)
+        SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    DWORD error = ERROR_SUCCESS;
+    if (HasOneStepReplace()) {
+        error = MoveWithRetries([&] {
+            return MoveFileExA(rewritePath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        });
+    } else if (!present) {
+        error = MoveFileWithRetries(rewritePath, path);
+    } else {
+        error = ReplaceThroughAside(rewritePath, path, asidePath);
+    }
+    if (error != ERROR_SUCCESS && readOnly)
+        SetFileAttributesA(path.c_str(), attributes);
+    return error;
+}
+
+ReplacedFileState RestoreReplacedFile(const std::string& path, const std::vector<ReplacementNames>& replacements,
+                                      DWORD& error)
+{
+    error = ERROR_SUCCESS;
+    if (IsThere(path))
+        return ReplacedFileState::Present;
+    DWORD failed = ERROR_FILE_NOT_FOUND;
+    // Only a copy set aside tells of a replacement cut off between its renames: a rewrite
+    // alone may be one cut off while it was written, and a file that is not there may
+    // have been taken away on purpose.
+    for (const ReplacementNames& names : replacements) {
+        if (!IsThere(names.asidePath))
+            continue;
+        for (const std::string* whole : {&names.rewritePath, &names.asidePath}) {
+            if (!IsThere(*whole))
+                continue;
+            const DWORD moved = MoveFileWithRetries(*whole, path);
+            if (moved == ERROR_SUCCESS) {
+                DeleteFileWithRetries(names.asidePath);
+                return ReplacedFileState::Present;
+            }
+            failed = moved;
+        }
+    }
+    if (failed == ERROR_FILE_NOT_FOUND)
+        return ReplacedFileState::Missing;
+    error = failed;
+    return ReplacedFileState::Stuck;
+}
+
+std::string ReplaceWholeFile(const std::string& path, const std::string& bytes, const std::string& rewritePath,
+                             const std::string& asidePath)
+{
+    if (IsThere(rewritePath)) {
+        // A file that itself bears the rewrite's name would be emptied by it.
+        if (IsSameFile(path, rewritePath))
+            return DescribeOpenFailure(rewritePath, ERROR_FILE_EXISTS);
+        SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    HANDLE file =
+        CreateFileA(rewritePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return DescribeOpenFailure(rewritePath, GetLastError());
+    DWORD error = ERROR_SUCCESS;
+    for (std::size_t offset = 0; error == ERROR_SUCCESS && offset < bytes.size();) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, kRewriteWriteBuffer));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) || written == 0)
+            error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT;
+        offset += written;
+    }
+    // On the disk before it can take the file's place.
+    if (error == ERROR_SUCCESS && !FlushFileBuffers(file))
+        error = GetLastError();
+    CloseHandle(file);
+    if (error != ERROR_SUCCESS) {
+        DeleteFileA(rewritePath.c_str());
+        return WithErrorNumber(rewritePath + kWriteFailed, error);
+    }
+    const DWORD moved = MoveRewriteIntoPlace(rewritePath, path, asidePath);
+    return moved == ERROR_SUCCESS ? std::string() : DescribeMoveFailure(rewritePath, path, moved);
 }

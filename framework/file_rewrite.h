@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Opens a file, trying again for about a second while another program holds it.
 BOOL OpenSharedLineFile(CLineFile& file, const std::string& path, CLineFile::OpenMode mode);
@@ -48,21 +49,49 @@ struct RewriteResult
 RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
                            const LineEdit& edit);
 
-// Where the system has no one-step replacement (the 9x family has MoveFileExA only as
-// a stub): rename the file aside, rename the rewrite into its place and delete the file
-// set aside (the rewrite failing, the file is renamed back; the caller recovers whichever
-// whole file a cut between the renames leaves beside a missing file), or copy the
-// rewrite over the file (the file is never missing).
-enum class ReplaceFallback { RenameAside, CopyOver };
-
 // Whether this system replaces a file in one step (MoveFileExA, the NT family).
 bool HasOneStepReplace();
 
 // Puts the complete rewrite in the file's place; ERROR_SUCCESS, or the system's error
-// with the file as it was (after RenameAside, if even the way back failed, the file
-// stands at asidePath beside its rewrite). asidePath serves RenameAside only.
-DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, ReplaceFallback fallback,
-                           const std::string& asidePath = std::string());
+// with the file as it was, its attributes included. Where the system has no one-step
+// replacement (the 9x family has MoveFileExA only as a stub) the file is never deleted
+// before its rewrite stands in its place: it steps aside to asidePath, the rewrite is
+// renamed into its place, and only then does the copy set aside go; the rewrite failing,
+// the file is renamed back (if even that fails, it stands at asidePath beside its whole
+// rewrite, and RestoreReplacedFile puts one back). A file that is not there yet is
+// simply the rewrite renamed.
+DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& path, const std::string& asidePath);
+
+// The two names a replacement uses beside its file.
+struct ReplacementNames
+{
+    std::string rewritePath;
+    std::string asidePath;
+};
+
+enum class ReplacedFileState
+{
+    Present,  // the file is there
+    Missing,  // neither the file nor anything to put back in its place is there
+    Stuck     // the file is missing and nothing beside it could take its place
+};
+
+// The one recovery rule of every file replaced through MoveRewriteIntoPlace: where the
+// file is missing and the copy set aside by a replacement is there, that replacement was
+// cut off between its renames: its rewrite is put back (the file steps aside only once
+// its rewrite is whole, and the rewrite is newer), or, where it cannot be, the copy set
+// aside; the copy then goes. Nothing else is put back: a rewrite alone may have been cut
+// off while it was written. replacements: every pair of names that may have replaced
+// the file, the likeliest first. On Stuck, error says why.
+ReplacedFileState RestoreReplacedFile(const std::string& path, const std::vector<ReplacementNames>& replacements,
+                                      DWORD& error);
+
+// Replaces a small file by the given bytes: they are written to rewritePath, flushed, and
+// put in the file's place with MoveRewriteIntoPlace (a missing file is created so). Empty
+// when the file holds them now; otherwise why not, with the file as it was. A file that
+// is itself rewritePath, under any name, is refused.
+std::string ReplaceWholeFile(const std::string& path, const std::string& bytes, const std::string& rewritePath,
+                             const std::string& asidePath);
 
 // Failure texts: "PATH could not be opened (Error Number: N)" and the like.
 std::string DescribeOpenFailure(const std::string& path, DWORD error);

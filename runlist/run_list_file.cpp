@@ -7,37 +7,32 @@
 const char kRunListPath[] = "C:\\VELK\\RUN.NUV";
 const char kRunListRewritePath[] = "C:\\VELK\\~RUN.NUV";
 const char kRunListAsidePath[] = "C:\\VELK\\~RUN.OLD";
+const char kFixupRewriteName[] = "RUNNUV.TMP";
+const char kFixupAsideName[] = "RUNNUV.OLD";
 
 namespace {
 
 const char kMissingAndStuck[] = " is missing and its rewrite could not take its place (Error Number: ";
-
-bool Exists(const char* path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
+const char kRunListFolder[] = "C:\\VELK\\";
 
 } // namespace
 
 RunListState RestoreRunList(std::string& failure)
 {
     failure.clear();
-    if (Exists(kRunListPath))
+    // The engine's own replacement first: it is the one that runs between boots.
+    static const std::vector<ReplacementNames> replacements = {
+        {kRunListRewritePath, kRunListAsidePath},
+        {std::string(kRunListFolder) + kFixupRewriteName, std::string(kRunListFolder) + kFixupAsideName}};
+    DWORD error = ERROR_SUCCESS;
+    switch (RestoreReplacedFile(kRunListPath, replacements, error)) {
+    case ReplacedFileState::Present:
         return RunListState::Present;
-    // A replacement cut off between its renames: the rewrite, whole before the list
-    // stepped aside and the newer of the two, else the list as it stood before it.
-    DWORD error = ERROR_FILE_NOT_FOUND;
-    for (const char* whole : {kRunListRewritePath, kRunListAsidePath}) {
-        if (!Exists(whole))
-            continue;
-        error = MoveFileWithRetries(whole, kRunListPath);
-        if (error == ERROR_SUCCESS) {
-            DeleteFileA(kRunListAsidePath);
-            return RunListState::Present;
-        }
-    }
-    if (error == ERROR_FILE_NOT_FOUND)
+    case ReplacedFileState::Missing:
         return RunListState::Missing;
+    case ReplacedFileState::Stuck:
+        break;
+    }
     failure = std::string(kRunListPath) + kMissingAndStuck + std::to_string(static_cast<unsigned long>(error)) + ")";
     return RunListState::Stuck;
 }
@@ -49,8 +44,7 @@ std::string RewriteRunList(CLineFile& reader, const LineEdit& edit)
         return written.failure;
     // Where the system has no one-step replacement the list steps aside under a known
     // name until its rewrite stands: RestoreRunList puts back what a cut leaves.
-    const DWORD error =
-        MoveRewriteIntoPlace(kRunListRewritePath, kRunListPath, ReplaceFallback::RenameAside, kRunListAsidePath);
+    const DWORD error = MoveRewriteIntoPlace(kRunListRewritePath, kRunListPath, kRunListAsidePath);
     MarkStep(WorkStep::RewriteMoved);
     return error == ERROR_SUCCESS ? std::string() : DescribeMoveFailure(kRunListRewritePath, kRunListPath, error);
 }

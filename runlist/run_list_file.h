@@ -10,6 +10,10 @@ extern const char kRunListPath[];
 extern const char kRunListRewritePath[];
 // Where the list stands while its rewrite takes its place (9x family).
 extern const char kRunListAsidePath[];
+// The names the run-list drive fix-up utility (Hobrint) replaces a list through, in the
+// list's own folder: its rewrite, and where the list stands meanwhile (9x family).
+extern const char kFixupRewriteName[];
+extern const char kFixupAsideName[];
 
 enum class RunListState
 {
@@ -19,9 +23,9 @@ enum class RunListState
 };
 
 // When the run list is missing because a replacement was cut off between its renames,
-// puts back the rewrite (the list steps aside only once its rewrite is whole), or else
-// the list set aside; the copy set aside then goes. Called before every run-list
-// operation; on Stuck, failure says why and nothing may write the files.
+// the engine's or the fix-up utility's, puts back what RestoreReplacedFile says. Called
+// before every run-list operation; on Stuck, failure says why and nothing may write the
+// files.
 RunListState RestoreRunList(std::string& failure);
 
 // Rewrites the run list through "~RUN.NUV", every line as edit gives it, read through

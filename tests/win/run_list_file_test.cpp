@@ -10,6 +10,8 @@ namespace {
 const char kRunList[] = "C:\\VELK\\RUN.NUV";
 const char kRewrite[] = "C:\\VELK\\~RUN.NUV";
 const char kAside[] = "C:\\VELK\\~RUN.OLD";
+const char kFixupRewrite[] = "C:\\VELK\\RUNNUV.TMP";
+const char kFixupAside[] = "C:\\VELK\\RUNNUV.OLD";
 
 std::vector<std::string> ReadAllLines(const std::string& path)
 {
@@ -211,18 +213,30 @@ TEST_F(RunListTest, AReplacementCutOffBetweenItsRenamesLeavesAWholeListToPutBack
         const char* aside;
         bool rewriteHeld;
         const char* restored;
+        // What the run-list drive fix-up utility left, in the same folder.
+        const char* fixupRewrite = nullptr;
+        const char* fixupAside = nullptr;
     } rows[] = {
         {"after the list stepped aside", nullptr, "after", "before", false, "after"},
         {"with the rewrite held", nullptr, "after", "before", true, "before"},
         {"after the rewrite was gone", nullptr, nullptr, "before", false, "before"},
-        {"after an old-style delete", nullptr, "after", nullptr, false, "after"},
+        // A rewrite alone may have been cut off while it was written: it is no list.
+        {"a rewrite alone", nullptr, "after", nullptr, false, nullptr},
+        // Hobrint replaces the list by the same rule: the engine puts back what it left,
+        // and not a rewrite of its own that was cut off while it was written.
+        {"after Hobrint's list stepped aside", nullptr, nullptr, nullptr, false, "after", "after", "before"},
+        {"after Hobrint's, beside a cut rewrite", nullptr, "before", nullptr, false, "after", "after", "before"},
         {"before the copy aside was deleted", "after", nullptr, "before", false, "after"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.cut);
         auto text = [&](const char* which) { return std::string(which) == "after" ? after : before; };
-        for (const char* path : {kRunList, kRewrite, kAside})
+        for (const char* path : {kRunList, kRewrite, kAside, kFixupRewrite, kFixupAside})
             DeleteFileA(path);
+        if (row.fixupRewrite)
+            WriteWholeFile(kFixupRewrite, text(row.fixupRewrite));
+        if (row.fixupAside)
+            WriteWholeFile(kFixupAside, text(row.fixupAside));
         if (row.list)
             WriteWholeFile(kRunList, text(row.list));
         if (row.rewrite)
@@ -232,10 +246,17 @@ TEST_F(RunListTest, AReplacementCutOffBetweenItsRenamesLeavesAWholeListToPutBack
         std::unique_ptr<CHolder> holder(row.rewriteHeld ? new CHolder(kRewrite) : nullptr);
         CTestApp fresh;
         CControlManager& manager = fresh.GetControlManager();
+        if (!row.restored) {
+            EXPECT_EQ(manager.CountEntries(), 0);
+            EXPECT_FALSE(FileExists(kRunList));
+            EXPECT_EQ(ReadWholeFile(kRewrite), text(row.rewrite));
+            continue;
+        }
         EXPECT_EQ(manager.CountEntries(), 2);
         EXPECT_EQ(ReadWholeFile(kRunList), text(row.restored));
         if (!row.list) {
             EXPECT_FALSE(FileExists(kAside));
+            EXPECT_FALSE(FileExists(kFixupAside));
         }
         holder.reset();
         // And the next stamp goes in as ever, a copy set aside from before cleared away.
@@ -308,10 +329,14 @@ TEST_F(RunListTest, ARewriteHeldByAnotherProgramNeverCostsTheList)
 
 TEST_F(RunListTest, WithTheListMissingAndItsRewriteHeldNothingChangesEitherFile)
 {
+    // A replacement cut off between its renames, both files beside the list held.
     const std::string rewrite = "OSTREL.DLL, A.EXE, , , , START 09:05:31\r\nOSTREL.DLL,B.EXE\r\n";
+    const std::string aside = "OSTREL.DLL,A.EXE\r\nOSTREL.DLL,B.EXE\r\n";
     WriteWholeFile(kRewrite, rewrite);
+    WriteWholeFile(kAside, aside);
     CHolder holder(kRewrite);
-    ASSERT_TRUE(holder.IsHolding());
+    CHolder asideHolder(kAside);
+    ASSERT_TRUE(holder.IsHolding() && asideHolder.IsHolding());
     CTestApp app;
     CControlManager& manager = app.GetControlManager();
     EXPECT_EQ(manager.GetEntry(), nullptr);
@@ -334,10 +359,14 @@ TEST_F(RunListTest, WithTheListMissingAndItsRewriteHeldNothingChangesEitherFile)
     EXPECT_TRUE(app.IsErrorFlagEnabled());
     EXPECT_EQ(ReadWholeFile(kRewrite), rewrite);
 
+    EXPECT_EQ(ReadWholeFile(kAside), aside);
+
     // Once the other program lets go, the rewrite is the list again.
     holder.Release();
+    asideHolder.Release();
     EXPECT_EQ(manager.CountEntries(), 2);
     EXPECT_EQ(ReadWholeFile(kRunList), rewrite);
+    EXPECT_FALSE(FileExists(kAside));
 }
 
 TEST_F(RunListTest, AReadFailureMidwayIsNoEndOfTheList)

@@ -3,6 +3,7 @@
 #include "drive_fixup_command_line.h"
 #include "drive_fixup_program.h"
 #include "drive_variable.h"
+#include "run_list_file.h"
 #include "run_list_fixup_text.h"
 #include "text.h"
 
@@ -51,7 +52,6 @@ const DriveFixupTexts kTexts = {
     {"    drive_path_RUN.NUV: %s", "            line_token: %s", "             drive_var: %s"},
 };
 
-const char kTempName[] = "RUNNUV.TMP";
 const char kBackupName[] = "RUNNUV.BAK";
 const char kProcessing[] = "While processing: %s";
 const char kNotFound[] = "** Unable To Find Application On Available Drives **";
@@ -62,8 +62,8 @@ void FixupRunList(CDriveFixupProgram& program, const DriveFixupArguments& argume
 {
     const std::string pattern = MakeDriveVariablePattern(arguments.variable);
     const std::string& runList = arguments.first;
-    program.FixupFile(runList, GetSiblingPath(runList, kTempName), GetSiblingPath(runList, kBackupName),
-                      kBackupNotDeleted, [&](std::string& line) {
+    program.FixupFile(runList, GetSiblingPath(runList, kFixupRewriteName), GetSiblingPath(runList, kFixupAsideName),
+                      GetSiblingPath(runList, kBackupName), kBackupNotDeleted, [&](std::string& line) {
                           if (!IsFixupCandidate(line, arguments.second, pattern))
                               return false;
                           std::string application;

@@ -49,6 +49,8 @@ const DriveFixupTexts kTexts = {
 };
 
 const char kTempName[] = "F0E1D2C3.TMP";
+// Where the file stands while its rewrite takes its place (9x family).
+const char kAsideName[] = "F0E1D2C3.OLD";
 
 const char kTagNotFound[] = "** Tag File Was Not Found **";
 const char kNoTagDrive[] = "[Jaskel] Unable To Locate Tag File On Any Drive Letter: %s";
@@ -62,7 +64,8 @@ void FixupTaggedFile(CDriveFixupProgram& program, const DriveFixupArguments& arg
     }
     const std::string pattern = MakeDriveVariablePattern(arguments.variable);
     const std::string& file = arguments.second;
-    program.FixupFile(file, GetSiblingPath(file, kTempName), GetJaskelBackupPath(file), nullptr,
+    program.FixupFile(file, GetSiblingPath(file, kTempName), GetSiblingPath(file, kAsideName), GetJaskelBackupPath(file),
+                      nullptr,
                       [&](std::string& line) {
                           if (FindNoCase(line, pattern) == std::string::npos)
                               return false;

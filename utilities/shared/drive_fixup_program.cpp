@@ -185,10 +185,14 @@ void CDriveFixupProgram::LogStartBlock(const DriveFixupArguments& arguments)
         LogLine(FormatMessageText(m_texts.settings[i], *values[i]));
 }
 
-void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& tempPath,
+void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& tempPath, const std::string& asidePath,
                                    const std::string& backupPath, const char* oldBackupFailure,
                                    const LineFixup& fixup)
 {
+    // A replacement cut off between its renames left the file aside: back in its place
+    // before anything reads it. What cannot be put back is reported as the open fails.
+    DWORD restoreError = ERROR_SUCCESS;
+    RestoreReplacedFile(path, {{tempPath, asidePath}}, restoreError);
     bool changed = false;
     CLineFile reader(kPieceLength);
     const RewriteResult written =
@@ -216,7 +220,7 @@ void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& t
         LogLine(kNoChanges);
         return;
     }
-    ReplaceKeepingBackup(path, tempPath, backupPath, oldBackupFailure);
+    ReplaceKeepingBackup(path, tempPath, asidePath, backupPath, oldBackupFailure);
 }
 
 void CDriveFixupProgram::LogMoveFailure(const std::string& from, const std::string& to, unsigned long error)
@@ -225,33 +229,37 @@ void CDriveFixupProgram::LogMoveFailure(const std::string& from, const std::stri
 }
 
 void CDriveFixupProgram::ReplaceKeepingBackup(const std::string& path, const std::string& tempPath,
-                                              const std::string& givenBackupPath, const char* oldBackupFailure)
+                                              const std::string& asidePath, const std::string& givenBackupPath,
+                                              const char* oldBackupFailure)
 {
     // A file that bears the backup's name would be deleted as its own old backup.
     const std::string backupPath = IsSameFile(givenBackupPath, path) ? path + ".BAK" : givenBackupPath;
+    const DWORD backupAttributes = GetFileAttributesA(backupPath.c_str());
     SetFileAttributesA(backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!DeleteFileA(backupPath.c_str())) {
         const DWORD error = GetLastError();
+        // An old backup that stays keeps what it had.
+        if (backupAttributes != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesA(backupPath.c_str(), backupAttributes);
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && oldBackupFailure)
             LogLine(oldBackupFailure);
     }
     // The backup is a copy: moving the file away first would leave it missing until the
     // rewrite is in its place, and lost if that failed or the power went.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const bool backedUp = CopyFileA(path.c_str(), backupPath.c_str(), FALSE) != FALSE;
-    if (!backedUp)
+    if (!CopyFileA(path.c_str(), backupPath.c_str(), FALSE))
         LogMoveFailure(path, backupPath, GetLastError());
-    const DWORD moved = MoveRewriteIntoPlace(tempPath, path, ReplaceFallback::CopyOver);
+    const DWORD moved = MoveRewriteIntoPlace(tempPath, path, asidePath);
     if (moved == ERROR_SUCCESS) {
         LogLine(FormatMessageText(m_texts.movedText, path));
         LogLine(kChanged);
         return;
     }
+    // The file stays as it was, read-only, hidden or system included.
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesA(path.c_str(), attributes);
     LogMoveFailure(tempPath, path, moved);
-    // A one-step replacement that failed left the file as it was; a copy over it that
-    // broke off is undone from the backup.
-    if (backedUp && !HasOneStepReplace())
-        CopyFileA(backupPath.c_str(), path.c_str(), FALSE);
     ReportError(FormatMessageText(m_texts.failedMoveText, m_texts.logPath));
 }
 

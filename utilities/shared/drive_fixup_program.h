@@ -61,12 +61,15 @@ public:
     typedef std::function<bool(std::string& line)> LineFixup;
     // Rewrites the file through tempPath, every line (in pieces of 1023 characters, each
     // with its own line break) through fixup. Nothing changed: the temporary file goes
-    // and the file stays as it is. Otherwise the rewrite takes the file's place and the
-    // previous contents stay under backupPath: the file is never missing, also when the
-    // backup cannot be made, and when the last step fails the file is as it was.
-    // oldBackupFailure: the log line when the old backup cannot be deleted (or none).
-    void FixupFile(const std::string& path, const std::string& tempPath, const std::string& backupPath,
-                   const char* oldBackupFailure, const LineFixup& fixup);
+    // and the file stays as it is. Otherwise the rewrite takes the file's place as the
+    // engine's run list is replaced (on the 9x family the file stands at asidePath until
+    // its rewrite stands), and the previous contents stay under backupPath: the file is
+    // never missing, also when the backup cannot be made, and when the last step fails
+    // the file is as it was, its attributes included. A file that a cut left aside is put
+    // back first, by the engine's rule. oldBackupFailure: the log line when the old backup
+    // cannot be deleted (or none).
+    void FixupFile(const std::string& path, const std::string& tempPath, const std::string& asidePath,
+                   const std::string& backupPath, const char* oldBackupFailure, const LineFixup& fixup);
 
     void SetVerbose(bool verbose) { m_verbose = verbose; }
     bool IsVerbose() const { return m_verbose; }
@@ -74,8 +77,8 @@ public:
     bool IsVerboseOrDevelopment() const { return m_verbose || m_development; }
 
 private:
-    void ReplaceKeepingBackup(const std::string& path, const std::string& tempPath, const std::string& backupPath,
-                              const char* oldBackupFailure);
+    void ReplaceKeepingBackup(const std::string& path, const std::string& tempPath, const std::string& asidePath,
+                              const std::string& backupPath, const char* oldBackupFailure);
     void LogMoveFailure(const std::string& from, const std::string& to, unsigned long error);
 
     const DriveFixupTexts& m_texts;
