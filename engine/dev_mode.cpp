@@ -2,6 +2,7 @@
 
 #include "dev_mode_settings.h"
 #include "engine_paths.h"
+#include "file_rewrite.h"
 #include "nuv_app.h"
 #include "resource.h"
 
@@ -54,16 +55,12 @@ void CDevMode::Load()
 
 void CDevMode::Save()
 {
-    HANDLE file = CreateFileA(kDevModeSettings, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
     const DevModeSettings settings = {m_disableAppCleanup, m_disableEngineCleanup, m_skipReboots, m_detailedLogging,
                                       m_stepMode};
-    const std::string data = FormatDevModeSettings(settings);
-    DWORD written = 0;
-    WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-    CloseHandle(file);
+    // Never emptied in place: a settings file cut short would turn the switches off, and
+    // with them the sources the engineer asked to keep. A failure leaves the file as it was.
+    ReplaceWholeFile(kDevModeSettings, FormatDevModeSettings(settings), kDevModeSettingsRewrite,
+                     kDevModeSettingsAside);
 }
 
 void CDevMode::SetDetailedLogging(BOOL value)

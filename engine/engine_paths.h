@@ -20,6 +20,9 @@ const char kEngineFilesFolder[] = "C:\\Velk\\NUV\\";
 const char kLogTag[] = "c:\\velk\\nuv\\nuvlog.tag";
 const char kDevModeMarker[] = "c:\\velk\\nuv\\devmode.nuv";
 const char kDevModeSettings[] = "c:\\velk\\nuv\\devMode.bin";
+// Its rewrite, and where it stands while the rewrite takes its place (9x family).
+const char kDevModeSettingsRewrite[] = "c:\\velk\\nuv\\~devMode.bin";
+const char kDevModeSettingsAside[] = "c:\\velk\\nuv\\~devMode.old";
 const char kRanOnceMark[] = "C:\\VELK\\NUV\\RANONCE.NUV";
 const char kMessageTextFile[] = "nuv.txt";
 
@@ -30,3 +33,6 @@ const char kKorbFailTag[] = "C:\\Velk\\KORB\\ZKTFAIL.TAG";
 
 // Restart-time deletion on the 9x family, in the Windows folder.
 const char kWininitName[] = "\\WININIT.INI";
+// Its rewrite, and where it stands while the rewrite takes its place.
+const char kWininitRewriteName[] = "\\~WININIT.INI";
+const char kWininitAsideName[] = "\\~WININIT.OLD";

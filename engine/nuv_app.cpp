@@ -89,6 +89,9 @@ BOOL CNUVApp::InitInstance(int argumentCount, char** arguments)
         WriteLog(kBanner);
     }
     const BOOL stepMarker = CheckForFile(kDevModeMarker);
+    // Settings saved before a restart that a cut left between their renames.
+    DWORD restoreError = ERROR_SUCCESS;
+    RestoreReplacedFile(kDevModeSettings, {{kDevModeSettingsRewrite, kDevModeSettingsAside}}, restoreError);
     if (stepMarker || CheckForFile(kDevModeSettings)) {
         SetDevModeActive(TRUE);
         CDevMode* devMode = GetDevMode();

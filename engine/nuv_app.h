@@ -66,7 +66,9 @@ public:
     void GetShortPathForm(const std::string& path, std::string& shortPath);
     // The lines of a text file (none when it does not exist); nullptr when it cannot be read.
     std::vector<std::string>* ReadTextLines(const std::string& path);
-    void WriteTextLines(const std::vector<std::string>& lines, const std::string& path);
+    // Replaces the file by the lines, each ended by CR LF, through a rewrite swapped in as
+    // the run list is; empty, or why the file stays as it was.
+    std::string WriteTextLines(const std::vector<std::string>& lines, const std::string& path);
 
     CControlManager& GetControlManager() { return m_controlManager; }
     HWND GetMainWindow() const { return m_mainWindow; }

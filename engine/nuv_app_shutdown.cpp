@@ -5,6 +5,7 @@
 
 #include "engine_paths.h"
 #include "file_bytes.h"
+#include "file_rewrite.h"
 #include "pause.h"
 #include "registry_view.h"
 #include "system_error_text.h"
@@ -22,6 +23,14 @@ const char kRegistryErrorPrefix[] = "CNUVApp::DeleteFiles() Registry Error: ";
 const DWORD kRegistryCleanupPauseMs = 20000;
 
 BOOL g_delayedDeletionAvailable = TRUE;
+
+const char kWininitError[] = "CNUVApp::RemoveFileAtReboot() WININIT.INI Error: ";
+
+// The names WININIT.INI is replaced through, in its own folder.
+ReplacementNames GetWininitReplacement(const std::string& folder)
+{
+    return {folder + kWininitRewriteName, folder + kWininitAsideName};
+}
 
 const char* BoolText(BOOL value)
 {
@@ -185,11 +194,22 @@ void CNUVApp::RemoveFileAtReboot(const std::string& path)
     if (length == 0 || length >= sizeof windows)
         return;
     const std::string wininit = std::string(windows) + kWininitName;
-    std::vector<std::string>* lines = ReadTextLines(wininit);
-    if (!lines)
+    // The file holds other installers' pending renames: a rewrite that a cut left
+    // between its renames is put back first, and one that cannot be is not written over.
+    DWORD error = ERROR_SUCCESS;
+    if (RestoreReplacedFile(wininit, {GetWininitReplacement(windows)}, error) == ReplacedFileState::Stuck) {
+        WriteErrMsg(kWininitError + DescribeMoveFailure(std::string(windows) + kWininitAsideName, wininit, error));
         return;
-    WriteTextLines(AddWininitDeletion(*lines, shortPath), wininit);
+    }
+    std::vector<std::string>* lines = ReadTextLines(wininit);
+    if (!lines) {
+        WriteErrMsg(kWininitError + DescribeReadFailure(wininit, GetLastError()));
+        return;
+    }
+    const std::string failure = WriteTextLines(AddWininitDeletion(*lines, shortPath), wininit);
     delete lines;
+    if (!failure.empty())
+        WriteErrMsg(kWininitError + failure);
 }
 
 void CNUVApp::GetShortPathForm(const std::string& path, std::string& shortPath)
@@ -212,19 +232,20 @@ std::vector<std::string>* CNUVApp::ReadTextLines(const std::string& path)
 {
     // A file that is there but cannot be read is not rewritten from nothing.
     std::string bytes;
-    if (!ReadWholeFile(path, bytes) && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return nullptr;
+    if (!ReadWholeFile(path, bytes)) {
+        const DWORD error = GetLastError();
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            SetLastError(error);
+            return nullptr;
+        }
+    }
     return new std::vector<std::string>(SplitWininitBytes(bytes));
 }
 
-void CNUVApp::WriteTextLines(const std::vector<std::string>& lines, const std::string& path)
+std::string CNUVApp::WriteTextLines(const std::vector<std::string>& lines, const std::string& path)
 {
-    // Created or emptied, then written in one go.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    const std::string bytes = JoinWininitLines(lines);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    // Never emptied in place: a cut or a failed write would cost the lines of others.
+    const std::string::size_type slash = path.rfind('\\');
+    const ReplacementNames names = GetWininitReplacement(slash == std::string::npos ? "" : path.substr(0, slash));
+    return ReplaceWholeFile(path, JoinWininitLines(lines), names.rewritePath, names.asidePath);
 }

@@ -10,6 +10,7 @@
 // root, writes it all the same.
 #include "engine_test_support.h"
 
+#include "file_rewrite.h"
 #include "pause.h"
 
 #include <memory>
@@ -139,21 +140,87 @@ TEST_F(BadInputTest, ADeletionAtTheNextStartGoesUnderTheSectionOfAnyWininitOrNow
         {"no line end", "[rename]\nNUL=C:\\OLD", Hold::None, "[rename]\r\n" + deletion + "NUL=C:\\OLD\r\n"},
         {"invalid multibyte", kInvalidMultibyte + "\r\n[rename]\r\n", Hold::None,
          kInvalidMultibyte + "\r\n[rename]\r\n" + deletion},
-        // Held or locked: nothing can be scheduled, and the file stays as it is.
+        // Held or locked: nothing can be scheduled, the file stays as it is, and the error
+        // file says so.
         {"held", "[rename]\r\nNUL=C:\\OLD\r\n", Hold::Scan, "[rename]\r\nNUL=C:\\OLD\r\n"},
         {"locked", "[rename]\r\nNUL=C:\\OLD\r\n", Hold::Lock, "[rename]\r\nNUL=C:\\OLD\r\n"},
     };
     SetDelayedDeletionAvailable(FALSE);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        DeleteFileA(kErr);
         WriteWholeFile(wininit, row.content);
         std::unique_ptr<CHolder> holder = HoldAsAsked(wininit, row.hold);
         CTestApp app;
         app.RemoveFileAtReboot("C:\\VELK\\MXGONE");
         holder.reset();
         EXPECT_EQ(ReadWholeFile(wininit), row.after);
+        const std::string errors = ReadWholeFile(kErr);
+        if (row.hold == Hold::None)
+            EXPECT_EQ(errors, "<missing>");
+        else
+            EXPECT_EQ(errors.find("CNUVApp::RemoveFileAtReboot() WININIT.INI Error: "), 0u) << errors;
     }
     SetDelayedDeletionAvailable(TRUE);
+    // Left behind, the next start of the test machine would carry it out.
+    DeleteFileA(wininit.c_str());
+}
+
+TEST_F(BadInputTest, WininitIsReplacedWholeAndWhatACutLeftIsPutBackFirst)
+{
+    // Another installer's pending line must survive every step of adding ours.
+    const std::string wininit = WininitPath();
+    const std::string folder = wininit.substr(0, wininit.rfind('\\') + 1);
+    const std::string rewrite = folder + "~WININIT.INI";
+    const std::string aside = folder + "~WININIT.OLD";
+    const std::string theirs = "[rename]\r\nNUL=C:\\THEIRS\r\n";
+    const std::string ours = "[rename]\r\nNUL=C:\\VELK\\MXGONE\r\nNUL=C:\\THEIRS\r\n";
+    struct Row {
+        const char* name;
+        bool oneStep;
+        const char* file;  // as the run starts; nullptr: missing
+        const char* rewrite;
+        const char* aside;
+        std::string after;
+        const char* error;  // the error file's line, or nullptr
+    } rows[] = {
+        {"one step", true, "theirs", nullptr, nullptr, ours, nullptr},
+        {"renamed aside", false, "theirs", nullptr, nullptr, ours, nullptr},
+        // The power went after WININIT.INI stepped aside: its whole rewrite goes back first.
+        {"cut between the renames", false, nullptr, "theirs", "theirs", ours, nullptr},
+        // The rewrite cannot be made (a folder bears its name): WININIT.INI as it was.
+        {"no rewrite", false, "theirs", "folder", nullptr, theirs,
+         "CNUVApp::RemoveFileAtReboot() WININIT.INI Error: "},
+    };
+    SetDelayedDeletionAvailable(FALSE);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetAtomicReplaceAvailable(row.oneStep ? 1 : 0);
+        DeleteFileA(kErr);
+        for (const std::string& path : {wininit, rewrite, aside})
+            DeleteFileA(path.c_str());
+        RemoveDirectoryA(rewrite.c_str());
+        if (row.file)
+            WriteWholeFile(wininit, theirs);
+        if (row.rewrite && std::string(row.rewrite) == "folder")
+            CreateDirectoryA(rewrite.c_str(), nullptr);
+        else if (row.rewrite)
+            WriteWholeFile(rewrite, "[rename]\r\nNUL=C:\\THEIRS\r\n");
+        if (row.aside)
+            WriteWholeFile(aside, theirs);
+        CTestApp app;
+        app.RemoveFileAtReboot("C:\\VELK\\MXGONE");
+        EXPECT_EQ(ReadWholeFile(wininit), row.after);
+        EXPECT_FALSE(FileExists(aside));
+        const std::string errors = ReadWholeFile(kErr);
+        if (row.error)
+            EXPECT_EQ(errors.find(row.error), 0u) << errors;
+        else
+            EXPECT_EQ(errors, "<missing>");
+    }
+    RemoveDirectoryA(rewrite.c_str());
+    SetDelayedDeletionAvailable(TRUE);
+    SetAtomicReplaceAvailable(-1);
     // Left behind, the next start of the test machine would carry it out.
     DeleteFileA(wininit.c_str());
 }

@@ -2,6 +2,7 @@
 // and the development-mode settings file.
 #include "engine_test_support.h"
 
+#include "file_rewrite.h"
 #include "pause.h"
 #include "shared_file.h"
 
@@ -264,6 +265,38 @@ TEST_F(DevModeTest, SettingsFileRoundTripsInItsByteOrder)
     EXPECT_TRUE(loaded.GetSkipReboots());
     EXPECT_FALSE(loaded.GetDetailedLogging());
     EXPECT_TRUE(loaded.GetStepMode());
+}
+
+TEST_F(DevModeTest, SettingsAreReplacedWholeAndWhatACutLeftIsPutBackBeforeTheyAreLookedFor)
+{
+    const char settingsPath[] = "c:\\velk\\nuv\\devMode.bin";
+    const char rewrite[] = "c:\\velk\\nuv\\~devMode.bin";
+    const char aside[] = "c:\\velk\\nuv\\~devMode.old";
+    const std::string skipping("\0\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\0\0\0", 20);
+    for (int oneStep : {1, 0}) {
+        SCOPED_TRACE(oneStep ? "one step" : "renamed aside");
+        SetAtomicReplaceAvailable(oneStep);
+        WriteWholeFile(settingsPath, std::string(20, '\0'));
+        {
+            CTestApp app;
+            CDevMode settings;
+            settings.SetSkipReboots(TRUE);
+            settings.Save();
+        }
+        EXPECT_EQ(ReadWholeFile(settingsPath), skipping);
+        EXPECT_FALSE(FileExists(rewrite) || FileExists(aside));
+    }
+    // The power went after the settings stepped aside: development mode stays on, with
+    // the switches the engineer set.
+    DeleteFileA(settingsPath);
+    WriteWholeFile(rewrite, skipping);
+    WriteWholeFile(aside, std::string(20, '\0'));
+    CTestApp app;
+    app.InitInstance(0, nullptr);
+    ASSERT_TRUE(app.IsDevModeActive());
+    EXPECT_TRUE(app.GetDevMode()->GetSkipReboots());
+    EXPECT_FALSE(FileExists(aside));
+    SetAtomicReplaceAvailable(-1);
 }
 
 TEST_F(DevModeTest, AShortSettingsFileSetsOnlyTheValuesItHoldsWhole)
