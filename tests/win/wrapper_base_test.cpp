@@ -189,6 +189,41 @@ TEST_F(WrapperBaseTest, AFileHeldOpenIsRetriedTwiceReportedByNameAndTheRestIsDel
     EXPECT_NE(nested.find("\r\nFailed to delete 'sub'.  Error Number: "), std::string::npos) << nested;
 }
 
+TEST_F(WrapperBaseTest, ALinkInTheTreeOrAsTheTreeIsNeverFollowed)
+{
+    // The user's own folder, reached through a link in the clean-up folder, or named as
+    // the clean-up folder itself. Under Wine the link cannot be removed (error 145): it is
+    // reported like a held file, and what it leads to keeps every file.
+    CreateDirectoryA("C:\\VELK\\DOCS", nullptr);
+    WriteWholeFile("C:\\VELK\\DOCS\\letter.txt", "the user's");
+    SetFileAttributesA("C:\\VELK\\DOCS\\letter.txt", FILE_ATTRIBUTE_READONLY);
+    struct Row {
+        const char* cleaned;
+        const char* link;
+        const char* reported;
+    } rows[] = {
+        {"C:\\VELK\\SRC\\Documents", "C:\\VELK\\SRC\\Documents", "Documents"},
+        {"C:\\VELK\\SRC", "C:\\VELK\\SRC\\Documents", "Documents"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.cleaned);
+        DeleteFileA(kErr);
+        pauseLengths.clear();
+        CreateDirectoryA("C:\\VELK\\SRC", nullptr);
+        WriteWholeFile("C:\\VELK\\SRC\\setup.cab", "package");
+        CUnixLink link("C:\\VELK\\DOCS", row.link);
+        ASSERT_TRUE(link.IsMade());
+        ASSERT_EQ(GetFileAttributesA(row.link), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+        EXPECT_FALSE(Clean(row.cleaned));
+        EXPECT_EQ(ReadWholeFile("C:\\VELK\\DOCS\\letter.txt"), "the user's");
+        EXPECT_TRUE(GetFileAttributesA("C:\\VELK\\DOCS\\letter.txt") & FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(ReadWholeFile(kErr), std::string("Failed to delete '") + row.reported + "'.  Error Number: 145\r\n");
+        EXPECT_EQ(pauseLengths, (std::vector<unsigned long>{5000, 5000}));
+    }
+    // Beside the link in the tree, the package's own file went.
+    EXPECT_FALSE(FileExists("C:\\VELK\\SRC\\setup.cab"));
+}
+
 TEST_F(WrapperBaseTest, EachErrorMessageAppendsExactlyOneLine)
 {
     WriteWholeFile(kErr, "earlier\r\n");

@@ -26,11 +26,65 @@ int CWrapper::SpawnTask(char* commandLine, int timeoutSeconds)
     return RunTask(*this, commandLine ? commandLine : "", timeoutSeconds, true);
 }
 
+namespace {
+
+// A link (a junction, a symbolic link, a mount point) stands for something elsewhere,
+// perhaps a user's own folder: only the link itself may go, never what it leads to.
+bool IsLink(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+BOOL RemoveLink(const std::string& path, DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
+}
+
+// One entry of a folder being deleted: a link as a link, a folder through the wrapper's
+// own DeleteTree, a file with its attributes cleared; what will not go is retried and
+// then reported by its bare name. TRUE when it is gone.
+int DeleteTreeEntry(CWrapper& wrapper, const std::string& path, const std::string& name, DWORD attributes)
+{
+    const bool link = IsLink(attributes);
+    if (link) {
+        // Its attributes are not touched: on some systems they are those of its target.
+        if (RemoveLink(path, attributes))
+            return TRUE;
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        std::vector<char> child = MakeWritableCopy(path);
+        if (wrapper.DeleteTree(child.data()))
+            return TRUE;
+    } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileA(path.c_str()))
+            return TRUE;
+    }
+    bool deleted = false;
+    for (int retry = 0; retry < kDeleteRetries && !deleted; ++retry) {
+        PauseMilliseconds(kDeleteRetryPauseMs);
+        deleted = (link ? RemoveLink(path, attributes) : DeleteFileA(path.c_str())) != FALSE;
+    }
+    if (!deleted)
+        ReportThroughWrapper(wrapper, FormatMessageText(kDeleteFailed, name, static_cast<long>(GetLastError())));
+    return deleted ? TRUE : FALSE;
+}
+
+} // namespace
+
 int CWrapper::DeleteTree(char* directoryText)
 {
     std::string directory = directoryText ? directoryText : "";
     if (directory.empty())
         return TRUE;
+    // A folder that is itself a link is removed as a link, its target never searched.
+    const std::string withoutSlash =
+        directory[directory.size() - 1] == '\\' ? directory.substr(0, directory.size() - 1) : directory;
+    const DWORD ownAttributes = GetFileAttributesA(withoutSlash.c_str());
+    if (IsLink(ownAttributes)) {
+        const std::string::size_type slash = withoutSlash.rfind('\\');
+        return DeleteTreeEntry(*this, withoutSlash,
+                               slash == std::string::npos ? withoutSlash : withoutSlash.substr(slash + 1), ownAttributes);
+    }
     if (directory[directory.size() - 1] != '\\')
         directory += '\\';
     WIN32_FIND_DATAA found;
@@ -39,25 +93,9 @@ int CWrapper::DeleteTree(char* directoryText)
         return FALSE;
     do {
         const std::string name = found.cFileName;
-        const std::string path = directory + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (name == "." || name == "..")
-                continue;
-            std::vector<char> child = MakeWritableCopy(path);
-            if (DeleteTree(child.data()))
-                continue;
-        } else {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (DeleteFileA(path.c_str()))
-                continue;
-        }
-        bool deleted = false;
-        for (int retry = 0; retry < kDeleteRetries && !deleted; ++retry) {
-            PauseMilliseconds(kDeleteRetryPauseMs);
-            deleted = DeleteFileA(path.c_str()) != FALSE;
-        }
-        if (!deleted)
-            ReportThroughWrapper(*this, FormatMessageText(kDeleteFailed, name, static_cast<long>(GetLastError())));
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (name == "." || name == ".."))
+            continue;
+        DeleteTreeEntry(*this, directory + name, name, found.dwFileAttributes);
     } while (FindNextFileA(search, &found));
     const DWORD error = GetLastError();
     FindClose(search);
