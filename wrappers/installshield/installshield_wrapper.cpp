@@ -13,12 +13,43 @@ namespace {
 const char kSection[] = "ResponseResult";
 const char kKey[] = "ResultCode";
 const char kMissingResult[] = "2";
+const int kMissingResultCode = 2;
 const DWORD kResultCharacters = 4096;
 const char kNoLog[] = "INS NO LOG %s FOR: %s";
 const char kFailed[] = "Error InstallShield install failed: %s Error Code: %d";
 const char kBeforeRun[] = "PRE INST";
 const char kAfterRun[] = "PRE CLEAN";
+const unsigned long long kTimeResolutionTicks = 2ULL * 10000000ULL;
+
+// The file the initialisation-file functions read for the path: a bare name lies in the
+// Windows folder.
+std::string GetProfilePath(const std::string& path)
+{
+    if (path.find_first_of("\\/") != std::string::npos)
+        return path;
+    char windows[MAX_PATH] = "";
+    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? path : std::string(windows) + "\\" + path;
 }
+
+// Whether the file was last written at or after the time, less the coarsest time
+// resolution of a file system (two seconds, FAT's).
+bool IsWrittenSince(const std::string& path, const FILETIME& since)
+{
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME written = {};
+    const bool known = GetFileTime(file, nullptr, nullptr, &written) != FALSE;
+    CloseHandle(file);
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return known && ticks(written) + kTimeResolutionTicks >= ticks(since);
+}
+
+} // namespace
 
 int ReadInstallShieldResult(const std::string& logPath)
 {
@@ -49,10 +80,16 @@ int CInstallShieldWrapper::InstallApplication(char* installCommand, int timeoutS
     WatchInstallerProcesses(kBeforeRun, prepared.command);
     // The set-up's own result is in its log; what the run reports is in the error file.
     std::vector<char> command = MakeWritableCopy(prepared.command);
+    FILETIME started;
+    GetSystemTimeAsFileTime(&started);
     SpawnTask(command.data(), timeoutSeconds);
-    if (GetFileAttributesA(prepared.logPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+    // Only a log this run wrote tells its result: one left from an earlier run (the
+    // engineer's recording run, say) is no log, and the result is the missing one.
+    int code = kMissingResultCode;
+    if (IsWrittenSince(GetProfilePath(prepared.logPath), started))
+        code = ReadInstallShieldResult(prepared.logPath);
+    else
         WriteDiagnosticLine(FillMessageText(kNoLog, {prepared.logPath, prepared.command}));
-    const int code = ReadInstallShieldResult(prepared.logPath);
     if (code != 0) {
         ReportThroughWrapper(*this, FormatMessageText(kFailed, prepared.command, code));
         return FALSE;
