@@ -163,6 +163,7 @@ void CControlManager::InstallApplications()
 {
     CNUVApp* app = GetNUVApp();
     app->Log("CControlManager::InstallApplications(...) called");
+    DeleteLeftRunListCopies();
     const int count = CountEntries();
     SendProgress(WM_PROGRESS_INIT, MAKELPARAM(0, static_cast<WORD>(count)));
 

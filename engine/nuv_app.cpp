@@ -90,8 +90,10 @@ BOOL CNUVApp::InitInstance(int argumentCount, char** arguments)
     }
     const BOOL stepMarker = CheckForFile(kDevModeMarker);
     // Settings saved before a restart that a cut left between their renames.
+    const std::vector<ReplacementNames> settingsReplacement = {{kDevModeSettingsRewrite, kDevModeSettingsAside}};
     DWORD restoreError = ERROR_SUCCESS;
-    RestoreReplacedFile(kDevModeSettings, {{kDevModeSettingsRewrite, kDevModeSettingsAside}}, restoreError);
+    RestoreReplacedFile(kDevModeSettings, settingsReplacement, restoreError);
+    DeleteLeftAsideCopies(kDevModeSettings, settingsReplacement);
     if (stepMarker || CheckForFile(kDevModeSettings)) {
         SetDevModeActive(TRUE);
         CDevMode* devMode = GetDevMode();

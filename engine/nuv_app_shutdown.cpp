@@ -196,8 +196,9 @@ void CNUVApp::RemoveFileAtReboot(const std::string& path)
     const std::string wininit = std::string(windows) + kWininitName;
     // The file holds other installers' pending renames: a rewrite that a cut left
     // between its renames is put back first, and one that cannot be is not written over.
+    const std::vector<ReplacementNames> replacement = {GetWininitReplacement(windows)};
     DWORD error = ERROR_SUCCESS;
-    if (RestoreReplacedFile(wininit, {GetWininitReplacement(windows)}, error) == ReplacedFileState::Stuck) {
+    if (RestoreReplacedFile(wininit, replacement, error) == ReplacedFileState::Stuck) {
         WriteErrMsg(kWininitError + DescribeMoveFailure(std::string(windows) + kWininitAsideName, wininit, error));
         return;
     }

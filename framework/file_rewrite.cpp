@@ -272,6 +272,15 @@ ReplacedFileState RestoreReplacedFile(const std::string& path, const std::vector
     return ReplacedFileState::Stuck;
 }
 
+void DeleteLeftAsideCopies(const std::string& path, const std::vector<ReplacementNames>& replacements)
+{
+    if (!IsThere(path))
+        return;
+    for (const ReplacementNames& names : replacements)
+        if (IsThere(names.asidePath) && !IsSameFile(path, names.asidePath))
+            DeleteFileWithRetries(names.asidePath);
+}
+
 std::string ReplaceWholeFile(const std::string& path, const std::string& bytes, const std::string& rewritePath,
                              const std::string& asidePath)
 {

@@ -86,6 +86,12 @@ enum class ReplacedFileState
 ReplacedFileState RestoreReplacedFile(const std::string& path, const std::vector<ReplacementNames>& replacements,
                                       DWORD& error);
 
+// Where the file stands and the copy set aside by one of its replacements is beside it,
+// that replacement was cut off after its renames: the copy is older than the file and
+// goes (never a copy that is the file itself). Called once where a program starts to
+// work on the file, so that a copy left so is never taken for a cut between the renames.
+void DeleteLeftAsideCopies(const std::string& path, const std::vector<ReplacementNames>& replacements);
+
 // Replaces a small file by the given bytes: they are written to rewritePath, flushed, and
 // put in the file's place with MoveRewriteIntoPlace (a missing file is created so). Empty
 // when the file holds them now; otherwise why not, with the file as it was. A file that

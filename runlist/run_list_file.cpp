@@ -15,17 +15,27 @@ namespace {
 const char kMissingAndStuck[] = " is missing and its rewrite could not take its place (Error Number: ";
 const char kRunListFolder[] = "C:\\VELK\\";
 
+// The engine's own replacement first: it is the one that runs between boots.
+const std::vector<ReplacementNames>& GetRunListReplacements()
+{
+    static const std::vector<ReplacementNames> replacements = {
+        {kRunListRewritePath, kRunListAsidePath},
+        {std::string(kRunListFolder) + kFixupRewriteName, std::string(kRunListFolder) + kFixupAsideName}};
+    return replacements;
+}
+
 } // namespace
+
+void DeleteLeftRunListCopies()
+{
+    DeleteLeftAsideCopies(kRunListPath, GetRunListReplacements());
+}
 
 RunListState RestoreRunList(std::string& failure)
 {
     failure.clear();
-    // The engine's own replacement first: it is the one that runs between boots.
-    static const std::vector<ReplacementNames> replacements = {
-        {kRunListRewritePath, kRunListAsidePath},
-        {std::string(kRunListFolder) + kFixupRewriteName, std::string(kRunListFolder) + kFixupAsideName}};
     DWORD error = ERROR_SUCCESS;
-    switch (RestoreReplacedFile(kRunListPath, replacements, error)) {
+    switch (RestoreReplacedFile(kRunListPath, GetRunListReplacements(), error)) {
     case ReplacedFileState::Present:
         return RunListState::Present;
     case ReplacedFileState::Missing:

@@ -28,6 +28,10 @@ enum class RunListState
 // files.
 RunListState RestoreRunList(std::string& failure);
 
+// Deletes a copy of the list that a replacement, the engine's or the fix-up utility's,
+// cut off after its renames left beside it. Called once as the walk begins.
+void DeleteLeftRunListCopies();
+
 // Rewrites the run list through "~RUN.NUV", every line as edit gives it, read through
 // reader. Empty when the rewrite is the run list now; otherwise why not, with the list as
 // it was (9x family: if even renaming it back failed, set aside beside its whole rewrite,

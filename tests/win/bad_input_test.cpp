@@ -186,6 +186,7 @@ TEST_F(BadInputTest, WininitIsReplacedWholeAndWhatACutLeftIsPutBackFirst)
     } rows[] = {
         {"one step", true, "theirs", nullptr, nullptr, ours, nullptr},
         {"renamed aside", false, "theirs", nullptr, nullptr, ours, nullptr},
+        {"none yet, renamed", false, nullptr, nullptr, nullptr, "[rename]\r\n\r\nNUL=C:\\VELK\\MXGONE\r\n", nullptr},
         // The power went after WININIT.INI stepped aside: its whole rewrite goes back first.
         {"cut between the renames", false, nullptr, "theirs", "theirs", ours, nullptr},
         // The rewrite cannot be made (a folder bears its name): WININIT.INI as it was.

@@ -191,8 +191,10 @@ void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& t
 {
     // A replacement cut off between its renames left the file aside: back in its place
     // before anything reads it. What cannot be put back is reported as the open fails.
+    const std::vector<ReplacementNames> replacement = {{tempPath, asidePath}};
     DWORD restoreError = ERROR_SUCCESS;
-    RestoreReplacedFile(path, {{tempPath, asidePath}}, restoreError);
+    RestoreReplacedFile(path, replacement, restoreError);
+    DeleteLeftAsideCopies(path, replacement);
     bool changed = false;
     CLineFile reader(kPieceLength);
     const RewriteResult written =
@@ -216,7 +218,8 @@ void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& t
         ReportError(FormatMessageText(m_texts.writeFailedText, tempPath));
     }
     if (!changed) {
-        DeleteFileA(tempPath.c_str());
+        // A scanner looks at the file as soon as it is written: tried for a moment.
+        DeleteFileWithRetries(tempPath);
         LogLine(kNoChanges);
         return;
     }
