@@ -116,3 +116,42 @@ TEST_F(RestartTest, EndingTheCountdownWhenItIsNotOpenDoesNothing)
     countdown.OnOK();
     EXPECT_FALSE(countdown.IsOpen());
 }
+
+TEST_F(RestartTest, TheFinalCleanUpRemovesOnlyTheEnginesOwnFilesAndValues)
+{
+    // The engine's folder with the program, a plug-in, and a subfolder someone put there;
+    // the run list; the three Run values and one of another program beside them.
+    WriteWholeFile("C:\\VELK\\NUV\\NUV.EXE", "MZ engine");
+    WriteWholeFile("C:\\VELK\\NUV\\OSTREL.DLL", "MZ plug-in");
+    SetFileAttributesA("C:\\VELK\\NUV\\OSTREL.DLL", FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryA("C:\\VELK\\NUV\\KEEP", nullptr);
+    WriteWholeFile("C:\\VELK\\NUV\\KEEP\\notes.txt", "kept");
+    WriteWholeFile("C:\\VELK\\RUN.NUV", "OSTREL.DLL, A.EXE, , , , START 1, STOP 2, CLEAN 3\r\n");
+    const char runKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, runKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (const char* name : {"Velk NUV", "Velk NUV2", "Velk NUV3", "Velk Other"})
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    // The deletions at the next start go to WININIT.INI here, not to the test machine.
+    SetDelayedDeletionAvailable(FALSE);
+    CTestApp app;
+    EXPECT_TRUE(app.DeleteFiles(nullptr));
+    SetDelayedDeletionAvailable(TRUE);
+    char windows[MAX_PATH] = "";
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    DeleteFileA((std::string(windows) + "\\WININIT.INI").c_str());
+
+    EXPECT_EQ(ReadWholeFile("C:\\VELK\\NUV\\NUV.EXE"), "MZ engine");
+    EXPECT_FALSE(FileExists("C:\\VELK\\NUV\\OSTREL.DLL"));
+    EXPECT_EQ(ReadWholeFile("C:\\VELK\\NUV\\KEEP\\notes.txt"), "kept");
+    EXPECT_EQ(ReadWholeFile("C:\\VELK\\RUN.NUV"), "OSTREL.DLL, A.EXE, , , , START 1, STOP 2, CLEAN 3\r\n");
+    EXPECT_TRUE(GetFileAttributesA("C:\\VELK\\RUN.NUV") & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(FileExists("C:\\Velk\\nuv.dun"));
+    EXPECT_FALSE(FileExists("c:\\velk\\nuv.err"));
+    for (const char* name : {"Velk NUV", "Velk NUV2", "Velk NUV3"})
+        EXPECT_NE(RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS) << name;
+    EXPECT_EQ(RegQueryValueExA(key, "Velk Other", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    RegDeleteValueA(key, "Velk Other");
+    RegCloseKey(key);
+}
