@@ -116,6 +116,28 @@ def test_a_list_that_succeeds_through_a_restart(arch, rehearsal):
 
 
 @pytest.mark.native
+def test_an_output_folder_is_emptied_only_when_this_tool_made_it(tmp_path):
+    from vpc import report
+    # An engineer's copy of a PC, named as --out: a folder whose names are a report's.
+    pc17 = tmp_path / "pc17"
+    (pc17 / "VELK").mkdir(parents=True)
+    (pc17 / "VELK" / "RUN.NUV").write_bytes(b"the only copy")
+    (tmp_path / "link").symlink_to(pc17)
+    for refused in (pc17, tmp_path / "link", pc17 / "VELK" / "RUN.NUV"):
+        with pytest.raises(vpc.VpcError):
+            report.prepare_out(str(refused))
+    assert (pc17 / "VELK" / "RUN.NUV").read_bytes() == b"the only copy"
+    # A new or empty folder is taken and marked; a marked one is emptied for the next report.
+    for out in (tmp_path / "new", tmp_path / "empty"):
+        if out.name == "empty":
+            out.mkdir()
+        report.prepare_out(str(out))
+        (out / "report.txt").write_text("earlier")
+        report.prepare_out(str(out))
+        assert sorted(os.listdir(out)) == [report.OUTPUT_MARK]
+
+
+@pytest.mark.native
 def test_wine_registry_files_are_read_as_keys_and_values_and_compared():
     before = machine_diff.parse_registry_text(
         'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n\n'

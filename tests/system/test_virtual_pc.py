@@ -105,3 +105,16 @@ def test_screenshot_under_xvfb(make_pc, artefacts):
     assert (width, height) == (1024, 768)
     # The dialog is on the screen: the picture is not one colour.
     assert len(set(b"".join(rows))) > 3
+
+
+@pytest.mark.native
+def test_a_windows_path_never_leads_off_its_drive(tmp_path):
+    # What the PC's files are written and removed through: never a file of the host's.
+    (tmp_path / "dosdevices").mkdir()
+    (tmp_path / "drive_c").mkdir()
+    (tmp_path / "dosdevices" / "c:").symlink_to(tmp_path / "drive_c")
+    pc = type("PC", (vpc.prefix.DrivesAndFiles,), {"prefix": str(tmp_path)})()
+    assert pc.host_path("C:\\Velk\\RUN.NUV") == str(tmp_path / "drive_c" / "Velk" / "RUN.NUV")
+    for path in ("C:\\..\\secret", "C:\\Velk\\..\\..\\x", "C:/../x"):
+        with pytest.raises(vpc.VpcError):
+            pc.host_path(path)

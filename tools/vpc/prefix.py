@@ -190,6 +190,9 @@ class DrivesAndFiles:
         link = os.path.join(self.prefix, "dosdevices", win_path[0].lower() + ":")
         base = os.path.realpath(link)
         rest = win_path[2:].replace("\\", "/").lstrip("/")
+        # Every file written or removed through it stays on the PC's own drive.
+        if ".." in rest.split("/"):
+            raise VpcError("a path that leaves its drive: " + win_path)
         return resolve_case(base, rest)
 
     def put_file(self, win_path, data=b"", source=None):

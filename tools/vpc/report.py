@@ -433,21 +433,28 @@ def write_report(model, out):
     return os.path.join(out, "report.html")
 
 
-# Everything a report's folder may hold: a folder of these alone is an earlier report.
-OUTPUT_NAMES = {"report.json", "report.txt", "report.html", "check.txt", "build.log", "screenshots", "VELK",
-                "a-LOG.txt"}
+# The mark a report's folder bears: only a folder with it is ever emptied. Names alone
+# cannot tell: a copy of a PC's folder is named VELK too.
+OUTPUT_MARK = ".velk-report"
 
 
 def prepare_out(out):
-    """The output folder: made when missing, emptied when it holds an earlier report, and
-    refused when it holds anything else (nothing of the user's is deleted)."""
+    """The output folder: made when missing, used as it is when empty, emptied when it
+    bears the mark of an earlier report of this tool, and refused otherwise (nothing of
+    the user's is deleted). It bears the mark from now on."""
+    if os.path.islink(out):
+        raise VpcError("%s is a symbolic link; name a folder of its own with --out" % out)
     if os.path.exists(out):
         if not os.path.isdir(out):
             raise VpcError("%s is not a folder" % out)
-        if not set(os.listdir(out)) <= OUTPUT_NAMES:
-            raise VpcError("%s holds other files; name an empty or new folder with --out" % out)
-        shutil.rmtree(out)
-    os.makedirs(out)
+        entries = os.listdir(out)
+        if entries and OUTPUT_MARK not in entries:
+            raise VpcError("%s holds files this tool did not make; name an empty or new folder with --out" % out)
+        if entries:
+            shutil.rmtree(out)
+    os.makedirs(out, exist_ok=True)
+    with open(os.path.join(out, OUTPUT_MARK), "w") as mark:
+        mark.write("A report of scripts/vpc: this folder is emptied when the next report is written here.\n")
 
 
 def make_report(velk, out, a_log=None, stdout=sys.stdout):
