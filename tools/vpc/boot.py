@@ -46,12 +46,27 @@ class Power:
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         raise VpcError("the PC's wineserver would not stop")
 
-    def power_cut(self):
+    def process_ids(self):
+        """The Linux processes of the PC as they are now, its wineserver first: every
+        rename and every other change a program asks of the file system goes through it,
+        so once it has ended nothing more is done."""
+        mark = ("WINEPREFIX=" + self.prefix).encode()
+        pids = [pid for pid in process_ids() if mark in environment(pid)]
+        return sorted(pids, key=lambda pid: b"wineserver" not in command_line(pid))
+
+    def power_cut(self, known=()):
         """Ends every process of the PC in the same instant, its wineserver included, as a
-        power loss would: nothing gets to finish a write, save or clean up. Returns how
-        many processes were ended."""
+        power loss would: nothing gets to finish a write, save or clean up. known: process
+        ids taken beforehand (process_ids), ended first, without the time a search of
+        every process takes. Returns how many processes were ended."""
         mark = ("WINEPREFIX=" + self.prefix).encode()
         ended = 0
+        for pid in known:
+            try:
+                os.kill(pid, signal.SIGKILL)
+                ended += 1
+            except ProcessLookupError:
+                pass
         # A process may be starting another as the first ones end: look again.
         for _ in range(5):
             pids = [pid for pid in process_ids() if mark in environment(pid)]
@@ -108,6 +123,14 @@ class Power:
 
 def process_ids():
     return [int(name) for name in os.listdir("/proc") if name.isdigit() and int(name) != os.getpid()]
+
+
+def command_line(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
 
 
 def environment(pid):

@@ -22,6 +22,9 @@ must be 0), keeps the state of every violation under build/fault-campaign/ARCH-F
 when there was one.
 
     scripts/fault-campaign N [--seed S] [--family nt|9x] [--arch win32|win64] [--no-build | --build-dir DIR]
+
+With --utility hobrint the cuts fall while Hobrint rewrites the run list instead
+(tools/vpc/fixup_campaign.py).
 """
 
 import argparse
@@ -35,6 +38,7 @@ import subprocess
 import sys
 import time
 
+from .fixup_campaign import run_fixup_campaign
 from .host import VpcError
 from .pc import VirtualPC
 from .registry import RUN_KEY
@@ -399,8 +403,9 @@ class Result:
         return "\n".join(lines)
 
 
-def campaign_folder(arch, family):
-    return os.path.join(REPO, "build", "fault-campaign", "%s-%s" % (arch, family))
+def campaign_folder(arch, family, utility=None):
+    name = "%s-%s" % (arch, family) + ("-" + utility if utility else "")
+    return os.path.join(REPO, "build", "fault-campaign", name)
 
 
 def run_campaign(cuts, seed, family="nt", arch="win32", build_dir=None, out_dir=None, report=print):
@@ -453,6 +458,9 @@ def main(argv=None):
                         help="a 32-bit PC with the win32 build or a 64-bit PC (NT family) with the win64 build")
     parser.add_argument("--no-build", action="store_true", help="use the existing build")
     parser.add_argument("--build-dir", help="the build to take the binaries from (implies --no-build)")
+    parser.add_argument("--utility", choices=("hobrint",),
+                        help="cut the power while this utility rewrites the run list, not during the engine's "
+                             "run; N counts the cuts that fall during the rewrite")
     args = parser.parse_args(argv)
     if args.arch == "win64" and args.family == "9x":
         parser.error("a 64-bit PC is of the NT family only")
@@ -460,13 +468,17 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("fault-campaign: ended"))
     if args.cuts < 1:
         parser.error("at least one cut")
-    out_dir = campaign_folder(args.arch, args.family)
+    out_dir = campaign_folder(args.arch, args.family, args.utility)
     shutil.rmtree(out_dir, ignore_errors=True)
     os.makedirs(out_dir)
     if not args.no_build and not args.build_dir:
         build(out_dir, args.arch)
     seed = args.seed if args.seed is not None else int(time.time())
-    result = run_campaign(args.cuts, seed, args.family, args.arch, build_dir=args.build_dir, out_dir=out_dir)
+    build_dir = args.build_dir or os.path.join(REPO, "build", args.arch)
+    if args.utility:
+        result = run_fixup_campaign(args.cuts, seed, args.family, args.arch, build_dir=build_dir, out_dir=out_dir)
+    else:
+        result = run_campaign(args.cuts, seed, args.family, args.arch, build_dir=build_dir, out_dir=out_dir)
     table = result.table()
     print(table)
     with open(os.path.join(out_dir, "result.txt"), "w") as f:
