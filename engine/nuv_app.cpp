@@ -92,7 +92,8 @@ BOOL CNUVApp::InitInstance(int argumentCount, char** arguments)
     // Settings saved before a restart that a cut left between their renames.
     const std::vector<ReplacementNames> settingsReplacement = {{kDevModeSettingsRewrite, kDevModeSettingsAside}};
     DWORD restoreError = ERROR_SUCCESS;
-    RestoreReplacedFile(kDevModeSettings, settingsReplacement, restoreError);
+    // Without the file development mode is off: a copy alone beside it is an old one.
+    RestoreReplacedFile(kDevModeSettings, settingsReplacement, LoneAsideCopy::Delete, restoreError);
     DeleteLeftAsideCopies(kDevModeSettings, settingsReplacement);
     if (stepMarker || CheckForFile(kDevModeSettings)) {
         SetDevModeActive(TRUE);

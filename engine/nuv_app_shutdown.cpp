@@ -198,8 +198,10 @@ void CNUVApp::RemoveFileAtReboot(const std::string& path)
     // between its renames is put back first, and one that cannot be is not written over.
     const std::vector<ReplacementNames> replacement = {GetWininitReplacement(windows)};
     DWORD error = ERROR_SUCCESS;
-    if (RestoreReplacedFile(wininit, replacement, error) == ReplacedFileState::Stuck) {
-        WriteErrMsg(kWininitError + DescribeMoveFailure(std::string(windows) + kWininitAsideName, wininit, error));
+    // Missing is its state after every start of the system, which carries it out: a
+    // copy alone beside it is left from a replacement cut off after its renames.
+    if (RestoreReplacedFile(wininit, replacement, LoneAsideCopy::Delete, error) == ReplacedFileState::Stuck) {
+        WriteErrMsg(kWininitError + DescribeStuckFailure(wininit, error));
         return;
     }
     std::vector<std::string>* lines = ReadTextLines(wininit);

@@ -46,9 +46,21 @@ std::string GetComparablePath(const std::string& path)
 
 struct FileIdentity
 {
-    DWORD volume;
-    DWORD indexHigh;
-    DWORD indexLow;
+    BY_HANDLE_FILE_INFORMATION information;
+
+    // The volume and the index name the file; its size and times too, so that two volumes
+    // that happen to bear one serial number (a cloned disk, a system that gives none) do
+    // not make two files one.
+    bool operator==(const FileIdentity& other) const
+    {
+        const BY_HANDLE_FILE_INFORMATION& a = information;
+        const BY_HANDLE_FILE_INFORMATION& b = other.information;
+        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+               a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
+               a.nFileSizeLow == b.nFileSizeLow &&
+               CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0 &&
+               CompareFileTime(&a.ftCreationTime, &b.ftCreationTime) == 0;
+    }
 };
 
 // No access is asked for: another program's lock does not stand in the way, and the
@@ -60,25 +72,24 @@ bool GetFileIdentity(const std::string& path, FileIdentity& identity)
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION information = {};
-    const bool known = GetFileInformationByHandle(file, &information) != FALSE;
+    identity.information = {};
+    const bool known = GetFileInformationByHandle(file, &identity.information) != FALSE;
     CloseHandle(file);
-    identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
     // A file system that gives no index tells nothing by it.
-    return known && (identity.indexHigh != 0 || identity.indexLow != 0);
+    return known && (identity.information.nFileIndexHigh != 0 || identity.information.nFileIndexLow != 0);
 }
 
 } // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b)
 {
+    // One name is one file, whatever its identity says.
+    const std::string firstPath = GetComparablePath(a);
+    if (!firstPath.empty() && IsSameText(firstPath, GetComparablePath(b)))
+        return true;
     FileIdentity first;
     FileIdentity second;
-    if (!a.empty() && !b.empty() && GetFileIdentity(a, first) && GetFileIdentity(b, second))
-        return first.volume == second.volume && first.indexHigh == second.indexHigh &&
-               first.indexLow == second.indexLow;
-    const std::string firstPath = GetComparablePath(a);
-    return !firstPath.empty() && IsSameText(firstPath, GetComparablePath(b));
+    return !a.empty() && !b.empty() && GetFileIdentity(a, first) && GetFileIdentity(b, second) && first == second;
 }
 
 std::string GetFullPath(const std::string& path)

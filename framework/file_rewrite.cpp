@@ -17,6 +17,7 @@ const char kOpenFailed[] = " could not be opened";
 const char kWriteFailed[] = " could not be written";
 const char kReadFailed[] = " could not be read to its end";
 const char kPlaceFailed[] = " could not take the place of ";
+const char kMissingAndStuck[] = " is missing and its rewrite could not take its place";
 
 int g_atomicAvailable = -1;
 
@@ -243,33 +244,50 @@ DWORD MoveRewriteIntoPlace(const std::string& rewritePath, const std::string& pa
 }
 
 ReplacedFileState RestoreReplacedFile(const std::string& path, const std::vector<ReplacementNames>& replacements,
-                                      DWORD& error)
+                                      LoneAsideCopy lone, DWORD& error)
 {
     error = ERROR_SUCCESS;
     if (IsThere(path))
         return ReplacedFileState::Present;
     DWORD failed = ERROR_FILE_NOT_FOUND;
-    // Only a copy set aside tells of a replacement cut off between its renames: a rewrite
-    // alone may be one cut off while it was written, and a file that is not there may
-    // have been taken away on purpose.
-    for (const ReplacementNames& names : replacements) {
-        if (!IsThere(names.asidePath))
-            continue;
-        for (const std::string* whole : {&names.rewritePath, &names.asidePath}) {
-            if (!IsThere(*whole))
+    // A replacement cut off between its renames leaves both its whole rewrite and the
+    // file set aside; a copy alone is what the caller says it is.
+    for (const bool alone : {false, true}) {
+        for (const ReplacementNames& names : replacements) {
+            if (!IsThere(names.asidePath) || IsThere(names.rewritePath) == alone)
                 continue;
-            const DWORD moved = MoveFileWithRetries(*whole, path);
-            if (moved == ERROR_SUCCESS) {
+            if (alone && lone == LoneAsideCopy::Delete) {
                 DeleteFileWithRetries(names.asidePath);
-                return ReplacedFileState::Present;
+                continue;
             }
-            failed = moved;
+            for (const std::string* whole : {&names.rewritePath, &names.asidePath}) {
+                if (!IsThere(*whole))
+                    continue;
+                const DWORD moved = MoveFileWithRetries(*whole, path);
+                if (moved == ERROR_SUCCESS) {
+                    DeleteFileWithRetries(names.asidePath);
+                    return ReplacedFileState::Present;
+                }
+                failed = moved;
+            }
         }
     }
     if (failed == ERROR_FILE_NOT_FOUND)
         return ReplacedFileState::Missing;
     error = failed;
     return ReplacedFileState::Stuck;
+}
+
+std::string DescribeStuckFailure(const std::string& path, DWORD error)
+{
+    return WithErrorNumber(path + kMissingAndStuck, error);
+}
+
+std::string GetAsidePath(const std::string& path)
+{
+    const std::string::size_type slash = path.find_last_of("\\:");
+    const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, nameStart) + "~" + path.substr(nameStart) + ".OLD";
 }
 
 void DeleteLeftAsideCopies(const std::string& path, const std::vector<ReplacementNames>& replacements)

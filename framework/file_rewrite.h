@@ -76,15 +76,31 @@ enum class ReplacedFileState
     Stuck     // the file is missing and nothing beside it could take its place
 };
 
-// The one recovery rule of every file replaced through MoveRewriteIntoPlace: where the
-// file is missing and the copy set aside by a replacement is there, that replacement was
-// cut off between its renames: its rewrite is put back (the file steps aside only once
-// its rewrite is whole, and the rewrite is newer), or, where it cannot be, the copy set
-// aside; the copy then goes. Nothing else is put back: a rewrite alone may have been cut
-// off while it was written. replacements: every pair of names that may have replaced
-// the file, the likeliest first. On Stuck, error says why.
+// What a copy set aside alone beside a missing file is: the file's own earlier contents,
+// to be put back (a file that never goes missing, such as the run list), or a copy left
+// when a replacement was cut off after its renames and the file then went as it does in
+// normal use (WININIT.INI, which the system carries out and renames at its start), to be
+// deleted.
+enum class LoneAsideCopy { PutBack, Delete };
+
+// The one recovery rule of every file replaced through MoveRewriteIntoPlace. Where the
+// file is missing and a replacement's rewrite and copy set aside are both there, that
+// replacement was cut off between its renames: its rewrite is put back (the file steps
+// aside only once its rewrite is whole, and the rewrite is newer), or, where it cannot
+// be, the copy set aside; the copy then goes. A rewrite alone is never taken (it may
+// have been cut off while it was written); a copy alone is treated as lone says.
+// replacements: every pair of names that may have replaced the file, the likeliest
+// first. On Stuck, error says why.
 ReplacedFileState RestoreReplacedFile(const std::string& path, const std::vector<ReplacementNames>& replacements,
-                                      DWORD& error);
+                                      LoneAsideCopy lone, DWORD& error);
+
+// "PATH is missing and its rewrite could not take its place (Error Number: N)".
+std::string DescribeStuckFailure(const std::string& path, DWORD error);
+
+// The name a file that is not the run list steps aside under while its rewrite takes its
+// place: "~NAME.OLD" beside it, its own name in it, so that files of one folder never
+// share it.
+std::string GetAsidePath(const std::string& path);
 
 // Where the file stands and the copy set aside by one of its replacements is beside it,
 // that replacement was cut off after its renames: the copy is older than the file and

@@ -8,11 +8,9 @@ const char kRunListPath[] = "C:\\VELK\\RUN.NUV";
 const char kRunListRewritePath[] = "C:\\VELK\\~RUN.NUV";
 const char kRunListAsidePath[] = "C:\\VELK\\~RUN.OLD";
 const char kFixupRewriteName[] = "RUNNUV.TMP";
-const char kFixupAsideName[] = "RUNNUV.OLD";
 
 namespace {
 
-const char kMissingAndStuck[] = " is missing and its rewrite could not take its place (Error Number: ";
 const char kRunListFolder[] = "C:\\VELK\\";
 
 // The engine's own replacement first: it is the one that runs between boots.
@@ -20,7 +18,7 @@ const std::vector<ReplacementNames>& GetRunListReplacements()
 {
     static const std::vector<ReplacementNames> replacements = {
         {kRunListRewritePath, kRunListAsidePath},
-        {std::string(kRunListFolder) + kFixupRewriteName, std::string(kRunListFolder) + kFixupAsideName}};
+        {std::string(kRunListFolder) + kFixupRewriteName, GetAsidePath(kRunListPath)}};
     return replacements;
 }
 
@@ -35,7 +33,8 @@ RunListState RestoreRunList(std::string& failure)
 {
     failure.clear();
     DWORD error = ERROR_SUCCESS;
-    switch (RestoreReplacedFile(kRunListPath, GetRunListReplacements(), error)) {
+    // A copy alone is the list's own earlier contents: the list never goes missing.
+    switch (RestoreReplacedFile(kRunListPath, GetRunListReplacements(), LoneAsideCopy::PutBack, error)) {
     case ReplacedFileState::Present:
         return RunListState::Present;
     case ReplacedFileState::Missing:
@@ -43,7 +42,7 @@ RunListState RestoreRunList(std::string& failure)
     case ReplacedFileState::Stuck:
         break;
     }
-    failure = std::string(kRunListPath) + kMissingAndStuck + std::to_string(static_cast<unsigned long>(error)) + ")";
+    failure = DescribeStuckFailure(kRunListPath, error);
     return RunListState::Stuck;
 }
 

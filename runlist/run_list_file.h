@@ -10,10 +10,9 @@ extern const char kRunListPath[];
 extern const char kRunListRewritePath[];
 // Where the list stands while its rewrite takes its place (9x family).
 extern const char kRunListAsidePath[];
-// The names the run-list drive fix-up utility (Hobrint) replaces a list through, in the
-// list's own folder: its rewrite, and where the list stands meanwhile (9x family).
+// The rewrite the run-list drive fix-up utility (Hobrint) replaces a list through, in the
+// list's own folder; the list stands aside meanwhile (9x family) as GetAsidePath says.
 extern const char kFixupRewriteName[];
-extern const char kFixupAsideName[];
 
 enum class RunListState
 {

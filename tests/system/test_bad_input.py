@@ -96,6 +96,7 @@ def run_list_line(variable=b"${NUVDEST}"):
 RUN_LIST = WORK + r"\RUN.NUV"
 RUN_TEMP = WORK + r"\RUNNUV.TMP"
 RUN_BACKUP = WORK + r"\RUNNUV.BAK"
+RUN_ASIDE = WORK + r"\~RUN.NUV.OLD"
 LINE = run_list_line() + b"\r\n"
 FIXED = run_list_line(b"C") + b"\r\n"
 HOBRINT_ARGS = [RUN_LIST, "TOK", "NUVDEST"]
@@ -166,13 +167,18 @@ def hobrint_rows(group):
 
 
 def hobrint_9x_rows(group):
-    # Without a one-step replacement the rewrite is copied over the file.
+    # Without a one-step replacement the list steps aside while its rewrite takes its
+    # place: a list or rewrite held so that it cannot be renamed leaves the list as it was,
+    # and no copy aside.
     changes = (HOBRINT_LOG, "\n** Changes Were Made **")
+    moved = "While moving C:\\MX\\RUNNUV.TMP to C:\\MX\\RUN.NUV, an error occurred:\r\n  (Error: 32) "
+    not_moved = (HOBRINT_LOG, "Error Messages Have Been Logged\r\nExamine C:\\VELK\\HOBRINT.LOG for issues.")
+    kept = {RUN_TEMP: FIXED, RUN_BACKUP: LINE, RUN_ASIDE: None}
     return [
         row(group, "hobrint 9x: run list held", "Hobrint", HOBRINT_ARGS, files={RUN_LIST: LINE},
-            hold=("scan", RUN_LIST), logged=[changes], changed=fixup(LINE)),
+            hold=("scan", RUN_LIST), code=1, logged=[(HOBRINT_LOG, moved), not_moved], changed=kept),
         row(group, "hobrint 9x: its temporary file held", "Hobrint", HOBRINT_ARGS, files={RUN_LIST: LINE},
-            hold=("scan", RUN_TEMP), logged=[changes], changed=dict(fixup(LINE), **{RUN_TEMP: FIXED})),
+            hold=("scan", RUN_TEMP), code=1, logged=[(HOBRINT_LOG, moved), not_moved], changed=kept),
         row(group, "hobrint 9x: its backup held", "Hobrint", HOBRINT_ARGS, files={RUN_LIST: LINE},
             hold=("scan", RUN_BACKUP), logged=[changes], changed=fixup(LINE)),
     ]

@@ -74,13 +74,16 @@ TEST_F(BadInputTest, TheSettingsFileGivesWhatItHoldsWholeHoweverItIsHeld)
         const BOOL values[] = {settings->GetDisableAppCleanup(), settings->GetDisableEngineCleanup(),
                                settings->GetSkipReboots(), settings->GetDetailedLogging(), settings->GetStepMode()};
         EXPECT_EQ(std::vector<BOOL>(values, values + 5), std::vector<BOOL>(row.values, row.values + 5));
-        // Saving into a held file writes nothing and reports nothing: the file is as it was.
+        // Saving into a held file changes nothing, and the error file says so: the
+        // switches will not be on after the restart.
         if (!holder)
             continue;
+        DeleteFileA(kErr);
         settings->SetSkipReboots(TRUE);
         settings->Save();
         holder.reset();
         EXPECT_EQ(ReadWholeFile(kSettings), row.content);
+        EXPECT_EQ(ReadWholeFile(kErr).find("CDevMode::Save() devMode.bin Error: "), 0u);
     }
 }
 
@@ -192,6 +195,9 @@ TEST_F(BadInputTest, WininitIsReplacedWholeAndWhatACutLeftIsPutBackFirst)
         // The rewrite cannot be made (a folder bears its name): WININIT.INI as it was.
         {"no rewrite", false, "theirs", "folder", nullptr, theirs,
          "CNUVApp::RemoveFileAtReboot() WININIT.INI Error: "},
+        // The system carried WININIT.INI out at its start; a copy left aside by a
+        // replacement cut off after its renames is stale, and never put back.
+        {"a stale copy alone", false, nullptr, nullptr, "theirs", "[rename]\r\n\r\nNUL=C:\\VELK\\MXGONE\r\n", nullptr},
     };
     SetDelayedDeletionAvailable(FALSE);
     for (const Row& row : rows) {

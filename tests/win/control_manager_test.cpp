@@ -114,9 +114,9 @@ TEST_F(WalkTest, ANewEntryRunsEveryPhaseAndGetsItsThreeStamps)
     // Copies that replacements cut off after their renames left beside the list, the
     // engine's and Hobrint's: older than the list, they go as the walk begins.
     WriteWholeFile("C:\\VELK\\~RUN.OLD", "an older list\r\n");
-    WriteWholeFile("C:\\VELK\\RUNNUV.OLD", "an older list\r\n");
+    WriteWholeFile("C:\\VELK\\~RUN.NUV.OLD", "an older list\r\n");
     Walk();
-    EXPECT_FALSE(FileExists("C:\\VELK\\~RUN.OLD") || FileExists("C:\\VELK\\RUNNUV.OLD"));
+    EXPECT_FALSE(FileExists("C:\\VELK\\~RUN.OLD") || FileExists("C:\\VELK\\~RUN.NUV.OLD"));
     EXPECT_EQ(Record(), "create 1\npre 1\ninstall 1 600 setup.exe /s\npost 1\ncleanup 1 C:\\VELK\\APPS\\X\ndestroy 1\n");
     EXPECT_EQ(RunList(), Scripted() + ", setup.exe /s, C:\\VELK\\APPS\\X, 600, , START " + stamp + ", STOP " + stamp +
                              ", CLEAN " + stamp + "\r\n");

@@ -28,10 +28,10 @@ struct Program {
 
 const Program kPrograms[] = {
     {"Hobrint", RunHobrint, "C:\\VELK\\RUN.NUV OSTREL.DLL NUVDEST", kList, "C:\\VELK\\RUNNUV.TMP",
-     "C:\\VELK\\RUNNUV.OLD", "C:\\VELK\\RUNNUV.BAK", "# list\r\nOSTREL.DLL, ${NUVDEST}:\\VELK\\APP\\SETUP.EXE, , 60\r\n",
+     "C:\\VELK\\~RUN.NUV.OLD", "C:\\VELK\\RUNNUV.BAK", "# list\r\nOSTREL.DLL, ${NUVDEST}:\\VELK\\APP\\SETUP.EXE, , 60\r\n",
      "# list\r\nOSTREL.DLL, C:\\VELK\\APP\\SETUP.EXE, , 60\r\n"},
     {"Jaskel", RunJaskel, "\\VELK\\APP\\SETUP.EXE C:\\VELK\\APP\\APP.INI NUVDEST", kSettings,
-     "C:\\VELK\\APP\\F0E1D2C3.TMP", "C:\\VELK\\APP\\F0E1D2C3.OLD", "C:\\VELK\\APP\\APP.BAK",
+     "C:\\VELK\\APP\\F0E1D2C3.TMP", "C:\\VELK\\APP\\~APP.INI.OLD", "C:\\VELK\\APP\\APP.BAK",
      "[Paths]\r\nData=${NUVDEST}:\\DATA\r\n", "[Paths]\r\nData=C:\\DATA\r\n"},
 };
 
@@ -111,12 +111,35 @@ TEST_F(DriveFixupFileTest, AFailedReplacementLeavesTheFileAsItWasAttributesInclu
     }
 }
 
-TEST_F(DriveFixupFileTest, AFileThatBearsTheAsideNameIsRefusedWhereItWouldBeUsed)
+TEST_F(DriveFixupFileTest, TwoFilesOfOneFolderNeverTakeEachOthersCopy)
 {
-    // On the 9x family the aside name's old copy is deleted first: the file itself, here.
+    // The power went while the first file stood aside; the second file of the folder is
+    // fixed before the first is looked at again. Each has its own aside name: the second
+    // run neither deletes the first file's copy nor takes it for its own.
     SetAtomicReplaceAvailable(0);
-    const std::string list = "C:\\VELK\\RUNNUV.OLD";
-    WriteWholeFile(list, kPrograms[0].original);
-    EXPECT_EQ(RunHobrint(list + " OSTREL.DLL NUVDEST"), 1);
-    EXPECT_EQ(ReadWholeFile(list), kPrograms[0].original);
+    const Program& jaskel = kPrograms[1];
+    const std::string first = "C:\\VELK\\APP\\FIRST.INI";
+    DeleteFileA(first.c_str());
+    WriteWholeFile(jaskel.rewrite, jaskel.fixed);
+    WriteWholeFile("C:\\VELK\\APP\\~FIRST.INI.OLD", jaskel.original);
+    WriteWholeFile(jaskel.file, jaskel.original);
+    EXPECT_EQ(jaskel.run(jaskel.commandLine), 0);
+    EXPECT_EQ(ReadWholeFile(jaskel.file), jaskel.fixed);
+    EXPECT_EQ(ReadWholeFile("C:\\VELK\\APP\\~FIRST.INI.OLD"), jaskel.original);
+    // The first file's rewrite went with the second run; its own earlier contents are put
+    // back, and fixed.
+    EXPECT_EQ(RunJaskel("\\VELK\\APP\\SETUP.EXE " + first + " NUVDEST"), 0);
+    EXPECT_EQ(ReadWholeFile(first), jaskel.fixed);
+    EXPECT_FALSE(FileExists("C:\\VELK\\APP\\~FIRST.INI.OLD"));
+}
+
+TEST_F(DriveFixupFileTest, AnAsideNameThatIsTheFileItselfIsRefused)
+{
+    // Where a file would step aside under its own name, the old copy deleted first would be
+    // the file itself.
+    SetAtomicReplaceAvailable(0);
+    WriteWholeFile(kList, "the list");
+    WriteWholeFile("C:\\VELK\\RUN.NEW", "its rewrite");
+    EXPECT_EQ(MoveRewriteIntoPlace("C:\\VELK\\RUN.NEW", kList, "c:\\velk\\run.nuv"), DWORD(ERROR_FILE_EXISTS));
+    EXPECT_EQ(ReadWholeFile(kList), "the list");
 }

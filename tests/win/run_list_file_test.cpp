@@ -11,7 +11,7 @@ const char kRunList[] = "C:\\VELK\\RUN.NUV";
 const char kRewrite[] = "C:\\VELK\\~RUN.NUV";
 const char kAside[] = "C:\\VELK\\~RUN.OLD";
 const char kFixupRewrite[] = "C:\\VELK\\RUNNUV.TMP";
-const char kFixupAside[] = "C:\\VELK\\RUNNUV.OLD";
+const char kFixupAside[] = "C:\\VELK\\~RUN.NUV.OLD";
 
 std::vector<std::string> ReadAllLines(const std::string& path)
 {

@@ -27,7 +27,6 @@ until that many cuts have been made there.
 import collections
 import os
 import random
-import shutil
 import time
 
 from .host import VpcError
@@ -37,7 +36,7 @@ HOBRINT = r"C:\VELK\Hobrint.exe"
 SCANNER = r"C:\VELK\scanner.exe"
 RUN_LIST = r"C:\VELK\RUN.NUV"
 REWRITE = r"C:\VELK\RUNNUV.TMP"
-ASIDE = r"C:\VELK\RUNNUV.OLD"
+ASIDE = r"C:\VELK\~RUN.NUV.OLD"
 BACKUP = r"C:\VELK\RUNNUV.BAK"
 # The scanner looks at a file as soon as it is written, as scanners do: the rewrite just
 # closed, or the backup, is held the moment Hobrint renames it, and the renames wait.
@@ -201,12 +200,7 @@ class Result:
 
 
 def keep_state(pc, out_dir, name):
-    folder = os.path.join(out_dir, name)
-    os.makedirs(folder, exist_ok=True)
-    for win_path in (RUN_LIST, REWRITE, ASIDE, BACKUP):
-        if pc.exists(win_path):
-            shutil.copyfile(pc.host_path(win_path), os.path.join(folder, os.path.basename(pc.host_path(win_path))))
-    return folder
+    return pc.copy_out((RUN_LIST, REWRITE, ASIDE, BACKUP), os.path.join(out_dir, name))
 
 
 def run_fixup_campaign(cuts, seed, family="9x", arch="win32", build_dir=None, out_dir=None, report=print):

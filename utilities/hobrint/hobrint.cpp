@@ -62,7 +62,7 @@ void FixupRunList(CDriveFixupProgram& program, const DriveFixupArguments& argume
 {
     const std::string pattern = MakeDriveVariablePattern(arguments.variable);
     const std::string& runList = arguments.first;
-    program.FixupFile(runList, GetSiblingPath(runList, kFixupRewriteName), GetSiblingPath(runList, kFixupAsideName),
+    program.FixupFile(runList, GetSiblingPath(runList, kFixupRewriteName), GetAsidePath(runList),
                       GetSiblingPath(runList, kBackupName), kBackupNotDeleted, [&](std::string& line) {
                           if (!IsFixupCandidate(line, arguments.second, pattern))
                               return false;

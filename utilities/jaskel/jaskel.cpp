@@ -3,6 +3,7 @@
 #include "drive_fixup_command_line.h"
 #include "drive_fixup_program.h"
 #include "drive_variable.h"
+#include "file_rewrite.h"
 #include "text.h"
 
 namespace {
@@ -49,8 +50,6 @@ const DriveFixupTexts kTexts = {
 };
 
 const char kTempName[] = "F0E1D2C3.TMP";
-// Where the file stands while its rewrite takes its place (9x family).
-const char kAsideName[] = "F0E1D2C3.OLD";
 
 const char kTagNotFound[] = "** Tag File Was Not Found **";
 const char kNoTagDrive[] = "[Jaskel] Unable To Locate Tag File On Any Drive Letter: %s";
@@ -64,7 +63,7 @@ void FixupTaggedFile(CDriveFixupProgram& program, const DriveFixupArguments& arg
     }
     const std::string pattern = MakeDriveVariablePattern(arguments.variable);
     const std::string& file = arguments.second;
-    program.FixupFile(file, GetSiblingPath(file, kTempName), GetSiblingPath(file, kAsideName), GetJaskelBackupPath(file),
+    program.FixupFile(file, GetSiblingPath(file, kTempName), GetAsidePath(file), GetJaskelBackupPath(file),
                       nullptr,
                       [&](std::string& line) {
                           if (FindNoCase(line, pattern) == std::string::npos)

@@ -193,7 +193,7 @@ void CDriveFixupProgram::FixupFile(const std::string& path, const std::string& t
     // before anything reads it. What cannot be put back is reported as the open fails.
     const std::vector<ReplacementNames> replacement = {{tempPath, asidePath}};
     DWORD restoreError = ERROR_SUCCESS;
-    RestoreReplacedFile(path, replacement, restoreError);
+    RestoreReplacedFile(path, replacement, LoneAsideCopy::PutBack, restoreError);
     DeleteLeftAsideCopies(path, replacement);
     bool changed = false;
     CLineFile reader(kPieceLength);
