@@ -13,6 +13,8 @@ namespace {
 // Consumes a release that came while nobody waited, so the next step really waits.
 const DWORD kStaleReleaseWaitMs = 10;
 
+const char kSaveFailed[] = "CDevMode::Save() devMode.bin Error: ";
+
 } // namespace
 
 CDevMode::CDevMode()
@@ -58,9 +60,12 @@ void CDevMode::Save()
     const DevModeSettings settings = {m_disableAppCleanup, m_disableEngineCleanup, m_skipReboots, m_detailedLogging,
                                       m_stepMode};
     // Never emptied in place: a settings file cut short would turn the switches off, and
-    // with them the sources the engineer asked to keep. A failure leaves the file as it was.
-    ReplaceWholeFile(kDevModeSettings, FormatDevModeSettings(settings), kDevModeSettingsRewrite,
-                     kDevModeSettingsAside);
+    // with them the sources the engineer asked to keep. A failure leaves the file as it
+    // was, and is told: the switches will not be on after the restart.
+    const std::string failure = ReplaceWholeFile(kDevModeSettings, FormatDevModeSettings(settings),
+                                                 kDevModeSettingsRewrite, kDevModeSettingsAside);
+    if (!failure.empty() && GetNUVApp())
+        GetNUVApp()->WriteErrMsg(kSaveFailed + failure);
 }
 
 void CDevMode::SetDetailedLogging(BOOL value)
