@@ -75,7 +75,7 @@ TEST_F(InstallShieldWrapperTest, TheLogFileDecidesAndEveryOutcomeLeavesItsLines)
         BOOL result;
         std::string errors;
         std::string diagnostics;
-        bool staleLog = false;  // a setup.log with ResultCode=0 from an earlier run lies beside the program
+        int staleLog = 0;  // a setup.log with ResultCode=0 lies beside the program: 1 from 2020, 2 written just now
     } rows[] = {
         {setup, " /code=0", TRUE, "", ""},
         {setup, " /code=-3", FALSE, "Error InstallShield install failed: " + setup + " /code=-3 /SMS /S Error Code: -3\r\n",
@@ -96,18 +96,21 @@ TEST_F(InstallShieldWrapperTest, TheLogFileDecidesAndEveryOutcomeLeavesItsLines)
         {setup, " /code=0 /f2\"C:\\VELK\\IS %s\\result log.txt\"", TRUE, "", ""},
         // A log from an earlier run is no log of this one: a set-up that wrote none failed.
         {setup, "", FALSE, "Error InstallShield install failed: " + setup + " /SMS /S Error Code: 2\r\n",
-         "INS NO LOG C:\\VELK\\IS\\setup.log FOR: " + setup + " /SMS /S\r\n", true},
+         "INS NO LOG C:\\VELK\\IS\\setup.log FOR: " + setup + " /SMS /S\r\n", 1},
+        // The entry before wrote it a moment ago: still not this run's (no clock decides).
+        {setup, "", FALSE, "Error InstallShield install failed: " + setup + " /SMS /S Error Code: 2\r\n",
+         "INS NO LOG C:\\VELK\\IS\\setup.log FOR: " + setup + " /SMS /S\r\n", 2},
         {setup, " /code=-3", FALSE, "Error InstallShield install failed: " + setup + " /code=-3 /SMS /S Error Code: -3\r\n",
-         "", true},
+         "", 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.program + row.options);
         for (const char* file : {kErr, kDiagnostics, kRecord, "C:\\VELK\\IS\\setup.log", "C:\\VELK\\IS %s\\setup.log"})
             DeleteFileA(file);
-        if (row.staleLog) {
+        if (row.staleLog != 0)
             WriteWholeFile("C:\\VELK\\IS\\setup.log", "[ResponseResult]\r\nResultCode=0\r\n");
+        if (row.staleLog == 1)
             SetWriteTime("C:\\VELK\\IS\\setup.log", 2020, 6, 1, 9);
-        }
         EXPECT_EQ(Install(brakkis, row.program + row.options), row.result);
         EXPECT_EQ(ReadWholeFile(kRecord).find("run " + row.program + row.options + " /SMS /S\r\n"), 0u);
         EXPECT_EQ(ReadWholeFile(kErr), row.errors.empty() ? "<missing>" : row.errors);

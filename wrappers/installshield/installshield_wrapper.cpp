@@ -19,7 +19,6 @@ const char kNoLog[] = "INS NO LOG %s FOR: %s";
 const char kFailed[] = "Error InstallShield install failed: %s Error Code: %d";
 const char kBeforeRun[] = "PRE INST";
 const char kAfterRun[] = "PRE CLEAN";
-const unsigned long long kTimeResolutionTicks = 2ULL * 10000000ULL;
 
 // The file the initialisation-file functions read for the path: a bare name lies in the
 // Windows folder.
@@ -32,21 +31,33 @@ std::string GetProfilePath(const std::string& path)
     return length == 0 || length >= MAX_PATH ? path : std::string(windows) + "\\" + path;
 }
 
-// Whether the file was last written at or after the time, less the coarsest time
-// resolution of a file system (two seconds, FAT's).
-bool IsWrittenSince(const std::string& path, const FILETIME& since)
+// What tells one state of a file from another: whether it is there, its size and its
+// last-write time.
+struct FileState
 {
+    bool present = false;
+    DWORD sizeHigh = 0;
+    DWORD sizeLow = 0;
+    FILETIME written = {};
+
+    bool operator==(const FileState& other) const
+    {
+        return present == other.present && sizeHigh == other.sizeHigh && sizeLow == other.sizeLow &&
+               CompareFileTime(&written, &other.written) == 0;
+    }
+};
+
+FileState GetFileState(const std::string& path)
+{
+    FileState state;
     HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return false;
-    FILETIME written = {};
-    const bool known = GetFileTime(file, nullptr, nullptr, &written) != FALSE;
+        return state;
+    state.present = GetFileTime(file, nullptr, nullptr, &state.written) != FALSE;
+    state.sizeLow = GetFileSize(file, &state.sizeHigh);
     CloseHandle(file);
-    const auto ticks = [](const FILETIME& time) {
-        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    return known && ticks(written) + kTimeResolutionTicks >= ticks(since);
+    return state;
 }
 
 } // namespace
@@ -80,13 +91,15 @@ int CInstallShieldWrapper::InstallApplication(char* installCommand, int timeoutS
     WatchInstallerProcesses(kBeforeRun, prepared.command);
     // The set-up's own result is in its log; what the run reports is in the error file.
     std::vector<char> command = MakeWritableCopy(prepared.command);
-    FILETIME started;
-    GetSystemTimeAsFileTime(&started);
+    const std::string logFile = GetProfilePath(prepared.logPath);
+    const FileState before = GetFileState(logFile);
     SpawnTask(command.data(), timeoutSeconds);
-    // Only a log this run wrote tells its result: one left from an earlier run (the
-    // engineer's recording run, say) is no log, and the result is the missing one.
+    // Only a log this run wrote tells its result: one left unchanged from an earlier run
+    // (the engineer's recording run, say, or the entry before) is no log, and the result
+    // is the missing one. No clock is compared: a PC's clock may be anywhere.
+    const FileState after = GetFileState(logFile);
     int code = kMissingResultCode;
-    if (IsWrittenSince(GetProfilePath(prepared.logPath), started))
+    if (after.present && !(after == before))
         code = ReadInstallShieldResult(prepared.logPath);
     else
         WriteDiagnosticLine(FillMessageText(kNoLog, {prepared.logPath, prepared.command}));
