@@ -73,6 +73,7 @@ TEST(MorlaneCommandLine, LowerCasedSwitchesKeysAndTheMode)
     EXPECT_TRUE(IsRecordMode("d:\\apps /T"));
     EXPECT_TRUE(IsRecordMode("/tl d:\\apps"));
     EXPECT_FALSE(IsRecordMode("-t d:\\apps"));
+    EXPECT_TRUE(IsRecordMode("/t d:\\apps -t"));
     // A "/T" inside a path is no switch: the data file is applied.
     EXPECT_FALSE(IsRecordMode("C:/TEMP/LATE.TXT"));
     EXPECT_FALSE(IsRecordMode("\"C:/Data/x.txt\" /l"));

@@ -57,7 +57,7 @@ MorlaneArguments ParseMorlaneCommandLine(const std::string& commandLine)
                 arguments.log = true;
             } else if (which == 't') {
                 // Record mode is asked for by "/t" alone: "-t" is taken and does nothing.
-                arguments.record = parameter[0] == '/';
+                arguments.record = arguments.record || parameter[0] == '/';
             } else if (which == 'm' || which == 'u') {
                 // The key is the next parameter; a switch at the end ends the parse.
                 if (next < 0)
