@@ -135,6 +135,11 @@ def test_an_output_folder_is_emptied_only_when_this_tool_made_it(tmp_path):
         (out / "report.txt").write_text("earlier")
         report.prepare_out(str(out))
         assert sorted(os.listdir(out)) == [report.OUTPUT_MARK]
+    # A file of the user's put into a report's folder later keeps it from being emptied.
+    (out / "notes.txt").write_text("mine")
+    with pytest.raises(vpc.VpcError):
+        report.prepare_out(str(out))
+    assert (out / "notes.txt").read_text() == "mine"
 
 
 @pytest.mark.native

@@ -40,6 +40,10 @@ def test_plain_pc_has_floppy_and_c_only(make_pc):
     pc = make_pc()
     result = pc.run(install_fixture(pc, "drive_types.exe"), check=True)
     assert json.loads(result.stdout) == {"A:": 2, "C:": 3}
+    # The user's folders are the PC's own, not links to the home folder of this machine.
+    users = pc.host_path("C:\\users")
+    assert [os.path.join(root, d) for root, dirs, _ in os.walk(users) for d in dirs
+            if os.path.islink(os.path.join(root, d))] == []
 
 
 def test_files_registry_and_attributes_round_trip(make_pc):
@@ -115,6 +119,9 @@ def test_a_windows_path_never_leads_off_its_drive(tmp_path):
     (tmp_path / "dosdevices" / "c:").symlink_to(tmp_path / "drive_c")
     pc = type("PC", (vpc.prefix.DrivesAndFiles,), {"prefix": str(tmp_path)})()
     assert pc.host_path("C:\\Velk\\RUN.NUV") == str(tmp_path / "drive_c" / "Velk" / "RUN.NUV")
-    for path in ("C:\\..\\secret", "C:\\Velk\\..\\..\\x", "C:/../x"):
+    # A folder of the drive that is a link to the host's own folder (as Wine makes the
+    # user's Documents) leads off it too.
+    (tmp_path / "drive_c" / "Documents").symlink_to(tmp_path)
+    for path in ("C:\\..\\secret", "C:\\Velk\\..\\..\\x", "C:/../x", "C:\\Documents\\x.txt"):
         with pytest.raises(vpc.VpcError):
             pc.host_path(path)

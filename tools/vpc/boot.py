@@ -59,23 +59,11 @@ class Power:
         power loss would: nothing gets to finish a write, save or clean up. known: process
         ids taken beforehand (process_ids), ended first, without the time a search of
         every process takes. Returns how many processes were ended."""
-        mark = ("WINEPREFIX=" + self.prefix).encode()
-        ended = 0
-        for pid in known:
-            try:
-                os.kill(pid, signal.SIGKILL)
-                ended += 1
-            except ProcessLookupError:
-                pass
+        ended = kill_all(known)
         # A process may be starting another as the first ones end: look again.
         for _ in range(5):
-            pids = [pid for pid in process_ids() if mark in environment(pid)]
-            for pid in pids:
-                try:
-                    os.kill(pid, signal.SIGKILL)
-                    ended += 1
-                except ProcessLookupError:
-                    pass
+            pids = self.process_ids()
+            ended += kill_all(pids)
             if not pids:
                 break
         for proc in self._background:
@@ -123,6 +111,18 @@ class Power:
 
 def process_ids():
     return [int(name) for name in os.listdir("/proc") if name.isdigit() and int(name) != os.getpid()]
+
+
+def kill_all(pids):
+    """Ends the processes at once; how many there still were."""
+    ended = 0
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+            ended += 1
+        except ProcessLookupError:
+            pass
+    return ended
 
 
 def command_line(pid):

@@ -366,12 +366,7 @@ def cut_during_boot(pc, rng, target):
 
 
 def keep_state(pc, out_dir, name):
-    folder = os.path.join(out_dir, name)
-    os.makedirs(folder, exist_ok=True)
-    for win_path in (RUN_LIST, REWRITE, LOG, ERR):
-        if pc.exists(win_path):
-            shutil.copyfile(pc.host_path(win_path), os.path.join(folder, os.path.basename(pc.host_path(win_path))))
-    return folder
+    return pc.copy_out((RUN_LIST, REWRITE, LOG, ERR), os.path.join(out_dir, name))
 
 
 class Result:

@@ -22,6 +22,7 @@ SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".ocx", ".acm", ".cpl", ".tlb
                    ".nls", ".ax", ".ds", ".mui", ".com", ".vxd", ".msstyles", ".ttf",
                    ".fon", ".manifest", ".cat")
 TEMPLATE_UNLINKED_DRIVES = ("z:",)
+WINE32_LIBRARIES = "/usr/lib/i386-linux-gnu/wine"
 
 
 def cache_dir():
@@ -69,8 +70,10 @@ def template_recipe(arch):
 
 
 def template_key(arch):
+    # A 64-bit prefix runs 32-bit programs only when 32-bit Wine was there as it was made.
+    wine32 = os.path.isdir(WINE32_LIBRARIES)
     recipe = json.dumps([arch, wine_command(arch), template_recipe(arch), TEMPLATE_UNLINKED_DRIVES,
-                         SHARED_SUFFIXES]).encode()
+                         SHARED_SUFFIXES, "own user folders", wine32]).encode()
     version = wine_version().replace(" ", "_").replace("/", "_")
     return version + "-" + hashlib.sha256(recipe).hexdigest()[:12]
 
@@ -96,6 +99,16 @@ def template_path(arch="win32"):
                 os.unlink(os.path.join(path, "dosdevices", link))
             except FileNotFoundError:
                 pass
+        # Wine links the user's Desktop, Documents and the like to the Linux home: in a
+        # PC they are folders of its own, so that nothing a package or a clean-up does
+        # there reaches the machine the PC runs on.
+        users = os.path.join(path, "drive_c", "users")
+        for root, dirs, _ in os.walk(users):
+            for name in dirs:
+                folder = os.path.join(root, name)
+                if os.path.islink(folder):
+                    os.unlink(folder)
+                    os.mkdir(folder)
         open(os.path.join(path, ".complete"), "w").close()
     return path
 
@@ -184,7 +197,8 @@ class DrivesAndFiles:
         return found
 
     def host_path(self, win_path):
-        """The Linux path of a Windows path such as C:\\Velk\\RUN.NUV."""
+        """The Linux path of a Windows path such as C:\\Velk\\RUN.NUV, never outside
+        the drive's own folder."""
         if len(win_path) < 2 or win_path[1] != ":":
             raise VpcError("not an absolute Windows path: " + win_path)
         link = os.path.join(self.prefix, "dosdevices", win_path[0].lower() + ":")
@@ -193,7 +207,11 @@ class DrivesAndFiles:
         # Every file written or removed through it stays on the PC's own drive.
         if ".." in rest.split("/"):
             raise VpcError("a path that leaves its drive: " + win_path)
-        return resolve_case(base, rest)
+        path = resolve_case(base, rest)
+        folder = os.path.realpath(os.path.dirname(path)) if rest else base
+        if os.path.commonpath([folder, base]) != base:
+            raise VpcError("a path that leads off its drive through a link: " + win_path)
+        return path
 
     def put_file(self, win_path, data=b"", source=None):
         path = self.host_path(win_path)
@@ -208,6 +226,16 @@ class DrivesAndFiles:
             with open(path, "wb") as f:
                 f.write(data.encode("latin-1") if isinstance(data, str) else data)
         return path
+
+    def copy_out(self, win_paths, folder):
+        """Copies those of the PC's files that are there into a folder of this machine
+        (made when missing); returns the folder."""
+        os.makedirs(folder, exist_ok=True)
+        for win_path in win_paths:
+            if self.exists(win_path):
+                source = self.host_path(win_path)
+                shutil.copyfile(source, os.path.join(folder, os.path.basename(source)))
+        return folder
 
     def read_file(self, win_path):
         with open(self.host_path(win_path), "rb") as f:

@@ -433,22 +433,26 @@ def write_report(model, out):
     return os.path.join(out, "report.html")
 
 
-# The mark a report's folder bears: only a folder with it is ever emptied. Names alone
-# cannot tell: a copy of a PC's folder is named VELK too.
+# The mark a report's folder bears: only a folder with it is ever emptied, and only while
+# it holds nothing but what a report holds. Names alone cannot tell: a copy of a PC's
+# folder is named VELK too.
 OUTPUT_MARK = ".velk-report"
+OUTPUT_NAMES = {OUTPUT_MARK, "report.json", "report.txt", "report.html", "check.txt", "build.log", "screenshots",
+                "VELK", "a-LOG.txt"}
 
 
 def prepare_out(out):
     """The output folder: made when missing, used as it is when empty, emptied when it
-    bears the mark of an earlier report of this tool, and refused otherwise (nothing of
-    the user's is deleted). It bears the mark from now on."""
+    bears the mark of an earlier report of this tool and holds nothing else than a report
+    holds, and refused otherwise (nothing of the user's is deleted, also not a file put
+    into a report's folder later). It bears the mark from now on."""
     if os.path.islink(out):
         raise VpcError("%s is a symbolic link; name a folder of its own with --out" % out)
     if os.path.exists(out):
         if not os.path.isdir(out):
             raise VpcError("%s is not a folder" % out)
         entries = os.listdir(out)
-        if entries and OUTPUT_MARK not in entries:
+        if entries and (OUTPUT_MARK not in entries or not set(entries) <= OUTPUT_NAMES):
             raise VpcError("%s holds files this tool did not make; name an empty or new folder with --out" % out)
         if entries:
             shutil.rmtree(out)
