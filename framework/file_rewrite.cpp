@@ -53,6 +53,25 @@ template <typename Move> DWORD MoveWithRetries(Move move)
     }
 }
 
+// Before a rewrite is created over whatever bears its name: empty, or why it must not be.
+std::string PrepareRewrite(const std::string& path, const std::string& rewritePath)
+{
+    // A file that itself bears the rewrite's name would be emptied by it. Where nothing
+    // bears that name, as after every whole rewrite, the file cannot: the comparison of
+    // the names' short forms costs a folder search each.
+    const DWORD rewriteAttributes = GetFileAttributesA(rewritePath.c_str());
+    const DWORD lookupError = GetLastError();
+    const bool rewriteMayExist = rewriteAttributes != INVALID_FILE_ATTRIBUTES ||
+                                 (lookupError != ERROR_FILE_NOT_FOUND && lookupError != ERROR_PATH_NOT_FOUND);
+    if (!rewriteMayExist)
+        return std::string();
+    if (IsSameFile(path, rewritePath))
+        return DescribeOpenFailure(rewritePath, ERROR_FILE_EXISTS);
+    // A rewrite left read-only or hidden from before is replaced all the same.
+    SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return std::string();
+}
+
 } // namespace
 
 void SetAtomicReplaceAvailable(int available)
@@ -115,22 +134,12 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failure = DescribeOpenFailure(path, GetLastError());
         return result;
     }
-    // A file that itself bears the rewrite's name would be emptied by it. Where nothing
-    // bears that name, as after every whole rewrite, the file (open here) cannot: the
-    // comparison of the names' short forms costs a folder search each.
-    const DWORD rewriteAttributes = GetFileAttributesA(rewritePath.c_str());
-    const DWORD lookupError = GetLastError();
-    const bool rewriteMayExist = rewriteAttributes != INVALID_FILE_ATTRIBUTES ||
-                                 (lookupError != ERROR_FILE_NOT_FOUND && lookupError != ERROR_PATH_NOT_FOUND);
-    if (rewriteMayExist && IsSameFile(path, rewritePath)) {
+    result.failure = PrepareRewrite(path, rewritePath);
+    if (!result.failure.empty()) {
         reader.Close();
         result.failedStep = RewriteStep::CreateRewrite;
-        result.failure = DescribeOpenFailure(rewritePath, ERROR_FILE_EXISTS);
         return result;
     }
-    // A rewrite left read-only or hidden from before is replaced all the same.
-    if (rewriteMayExist)
-        SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
     CLineFile rewrite;
     if (!OpenSharedLineFile(rewrite, rewritePath, CLineFile::modeWrite)) {
         const DWORD error = GetLastError();
@@ -302,12 +311,9 @@ void DeleteLeftAsideCopies(const std::string& path, const std::vector<Replacemen
 std::string ReplaceWholeFile(const std::string& path, const std::string& bytes, const std::string& rewritePath,
                              const std::string& asidePath)
 {
-    if (IsThere(rewritePath)) {
-        // A file that itself bears the rewrite's name would be emptied by it.
-        if (IsSameFile(path, rewritePath))
-            return DescribeOpenFailure(rewritePath, ERROR_FILE_EXISTS);
-        SetFileAttributesA(rewritePath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
+    const std::string refused = PrepareRewrite(path, rewritePath);
+    if (!refused.empty())
+        return refused;
     HANDLE file =
         CreateFileA(rewritePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

@@ -34,16 +34,10 @@ RunListState RestoreRunList(std::string& failure)
     failure.clear();
     DWORD error = ERROR_SUCCESS;
     // A copy alone is the list's own earlier contents: the list never goes missing.
-    switch (RestoreReplacedFile(kRunListPath, GetRunListReplacements(), LoneAsideCopy::PutBack, error)) {
-    case ReplacedFileState::Present:
-        return RunListState::Present;
-    case ReplacedFileState::Missing:
-        return RunListState::Missing;
-    case ReplacedFileState::Stuck:
-        break;
-    }
-    failure = DescribeStuckFailure(kRunListPath, error);
-    return RunListState::Stuck;
+    const RunListState state = RestoreReplacedFile(kRunListPath, GetRunListReplacements(), LoneAsideCopy::PutBack, error);
+    if (state == RunListState::Stuck)
+        failure = DescribeStuckFailure(kRunListPath, error);
+    return state;
 }
 
 std::string RewriteRunList(CLineFile& reader, const LineEdit& edit)

@@ -14,12 +14,9 @@ extern const char kRunListAsidePath[];
 // list's own folder; the list stands aside meanwhile (9x family) as GetAsidePath says.
 extern const char kFixupRewriteName[];
 
-enum class RunListState
-{
-    Present,  // the run list is there
-    Missing,  // neither the list nor a rewrite of it is there
-    Stuck     // the list is missing and neither whole file beside it could take its place
-};
+// Present, Missing (nothing to put back in its place), or Stuck (nothing beside it could
+// take its place).
+using RunListState = ReplacedFileState;
 
 // When the run list is missing because a replacement was cut off between its renames,
 // the engine's or the fix-up utility's, puts back what RestoreReplacedFile says. Called
