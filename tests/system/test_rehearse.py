@@ -17,9 +17,10 @@ from vpc import machine_diff
 
 VPC = os.path.join(REPO, "scripts", "vpc")
 CHROMIUM = "/usr/bin/chromium"
-# A test package (one file under Program Files) that asks for a restart, then a command
-# that writes one registry value.
-SUCCEEDS = ("QUILLAN.DLL, C:\\VELK\\APPS\\ALPHA\\Alpha.msi, C:\\VELK\\APPS\\ALPHA, 300, REBOOT\r\n"
+# A command that makes a folder, a test package (one file under Program Files) in the same
+# boot that asks for a restart, then a command that writes one registry value.
+SUCCEEDS = ("OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c mkdir C:\\VelkFirst, , 60\r\n"
+            "QUILLAN.DLL, C:\\VELK\\APPS\\ALPHA\\Alpha.msi, C:\\VELK\\APPS\\ALPHA, 300, REBOOT\r\n"
             "OSTREL.DLL, C:\\windows\\system32\\reg.exe add HKLM\\Software\\VelkRehearsal /v Made /d yes /f, , 60\r\n")
 # A command that fails, whose clean-up folder the sources lack (a check error), and an
 # entry the walk never reaches.
@@ -90,16 +91,20 @@ def test_a_list_that_succeeds_through_a_restart(arch, rehearsal):
     assert "Restarts: 2 (boots: 3)" in text and "Errors: none" in text
     # Every entry with its stamps, result and the restart it asked for.
     assert [(e["wrapper"], e["result"], e["reboot"]) for e in done.model["entries"]] == [
-        ("QUILLAN.DLL", "done", True), ("OSTREL.DLL", "done", False)]
+        ("OSTREL.DLL", "done", False), ("QUILLAN.DLL", "done", True), ("OSTREL.DLL", "done", False)]
     for entry in done.model["entries"]:
         assert "  %d. %s %s" % (entry["number"], entry["wrapper"], entry["command"]) in text
         assert ", ".join(entry["stamps"].values()) in text
     assert "clean-up folder C:\\VELK\\APPS\\ALPHA: gone" in text
-    # The timeline: a bar per entry, the package's before the restart, the command's after.
+    # The timeline: a bar per entry, the package's before the restart, the command's after,
+    # and the rehearsal's own time at the restarts apart from the line's.
     timeline = done.model["timeline"]
     restart = timeline["restarts"][0]["x"]
-    first, second = (row["bar"] for row in timeline["rows"])
-    assert first["x"] <= restart < second["x"]
+    first, package, command = (row["bars"][0] for row in timeline["rows"][:3])
+    assert first["x"] <= package["x"] <= restart < command["x"]
+    assert timeline["rows"][-1]["bars"] and all(b["kind"] == "gate" for b in timeline["rows"][-1]["bars"])
+    r = done.model["rehearsal"]
+    assert r["overhead_seconds"] < 5 * 2 and r["machine_seconds"] + r["overhead_seconds"] == pytest.approx(r["seconds"])
     # What the package and the command left, in the boot that made it.
     boots = done.model["rehearsal"]["changes"]
     package = [path for path, _, _ in boots[0]["changes"]["files_added"]]
@@ -108,6 +113,22 @@ def test_a_list_that_succeeds_through_a_restart(arch, rehearsal):
                for key, name, value in boots[0]["changes"]["values_added"])
     assert ["HKLM\\Software\\VelkRehearsal", "Made", "yes"] in boots[1]["changes"]["values_added"]
     assert "      HKLM\\Software\\VelkRehearsal\\Made = yes\n" in text
+    # Two entries in one boot: each change under the entry that made it.
+    made_by = {}
+    for boot in boots:
+        for group in boot["by_entry"]:
+            for path, _, _ in group["changes"]["files_added"]:
+                made_by[path] = group["entries"]
+            for key, name, _ in group["changes"]["values_added"]:
+                made_by[key + "\\" + name] = group["entries"]
+    assert made_by["C:\\VelkFirst\\"] == [1]
+    assert made_by["C:\\Program Files\\Velk Alpha\\readme.txt"] == [2]
+    assert made_by["HKLM\\Software\\VelkRehearsal\\Made"] == [3]
+    assert "  Boot 1, entry 2: QUILLAN.DLL C:\\VELK\\APPS\\ALPHA\\Alpha.msi\n" in text
+    # Never in a diff: Wine's own changes, the rehearsal's folder and its RunOnce value.
+    everything = json.dumps(boots).lower()
+    for own in ("c:\\\\vpc", "vpc gate", "hklm\\\\software\\\\wine\\\\", "hkcu\\\\software\\\\wine"):
+        assert own not in everything, own
     # The engine's end: its folder went at the last restart, its Run values with it.
     assert "C:\\Velk\\NUV\\NUV.exe" in [p for p, _, _ in boots[1]["changes"]["files_removed"]]
     assert "Run values left: none" in text
@@ -199,7 +220,8 @@ def test_the_page_renders_in_a_browser_and_loads_nothing_from_outside(arch, rehe
     for entry in done.model["entries"]:
         assert 'id="entry-%d"' % entry["number"] in dom
         assert entry["command"].replace("&", "&amp;") in dom
-    assert len(re.findall(r'<rect class="bar"', dom)) == len(done.model["entries"])
+    assert len(re.findall(r'<rect class="bar [a-z]+" data-entry=', dom)) == len(done.model["entries"])
+    assert 'id="changes-by-entry"' in dom and 'data-entries="2"' in dom
     # Nothing from outside: no address in the page, and no request the page made.
     assert not re.search(r'(?:src|href)\s*=\s*"(?!data:|#)', dom)
     assert "http://" not in dom and "https://" not in dom

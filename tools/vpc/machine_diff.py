@@ -44,38 +44,37 @@ HARNESS_FOLDER = "C:\\vpc"
 class Snapshot:
     """The machine at one instant: {windows path: (kind, size, mtime_ns, attributes)}
     for the files and folders of every drive, and {key: {value name: value}} for the
-    registry, where a value is its text as Wine saves it."""
+    registry, where a value is its text as Wine saves it. file_times and key_times:
+    {path or key: seconds since 1970} of each one's last change, which tell which entry
+    made it."""
 
-    def __init__(self, files, registry):
+    def __init__(self, files, registry, file_times=None, key_times=None):
         self.files = files
         self.registry = registry
-
-    def to_json(self):
-        return {"files": {k: list(v) for k, v in self.files.items()},
-                "registry": self.registry}
-
-    @staticmethod
-    def from_json(data):
-        return Snapshot({k: tuple(v) for k, v in data["files"].items()}, data["registry"])
+        self.file_times = file_times or {}
+        self.key_times = key_times or {}
 
 
-def take_snapshot(pc, left_out=(HARNESS_FOLDER,)):
-    """Reads the PC's drives and registry files. left_out: folders not read."""
-    files = {}
+def take_snapshot(pc, left_out=(HARNESS_FOLDER,), registry_folder=None):
+    """Reads the PC's drives and registry files. left_out: folders not read.
+    registry_folder: where registry_save wrote the registry; else the prefix's own
+    files, which the wineserver writes every 30 seconds and when it ends."""
+    files, file_times = {}, {}
     skipped = tuple(p.lower() + "\\" for p in left_out)
     for letter, folder in pc.drives().items():
-        files.update(read_drive(letter, folder, skipped))
-    registry = {}
+        files.update(read_drive(letter, folder, skipped, file_times))
+    registry, key_times = {}, {}
     for name, root in REGISTRY_FILES:
-        path = os.path.join(pc.prefix, name)
+        path = os.path.join(registry_folder or pc.prefix, name)
         if os.path.exists(path):
             with open(path, "rb") as f:
-                registry.update(parse_registry_text(f.read().decode("utf-8", "replace"), root))
-    return Snapshot(files, registry)
+                registry.update(parse_registry_text(f.read().decode("utf-8", "replace"), root, key_times))
+    return Snapshot(files, registry, file_times, key_times)
 
 
-def read_drive(letter, folder, skipped=()):
+def read_drive(letter, folder, skipped=(), times=None):
     found = {}
+    times = {} if times is None else times
     if not os.path.isdir(folder):
         return found
     for root, dirs, names in os.walk(folder):
@@ -91,6 +90,7 @@ def read_drive(letter, folder, skipped=()):
                 info = os.lstat(full)
             except OSError:
                 continue  # gone while it was read
+            times[base + name] = info.st_ctime_ns / 1e9
             if stat.S_ISDIR(info.st_mode):
                 found[base + name] = ("folder", 0, 0, file_attributes(full))
             else:
@@ -100,13 +100,18 @@ def read_drive(letter, folder, skipped=()):
 
 # ----- Wine's registry files ---------------------------------------------------------------
 
-KEY_LINE = re.compile(r"^\[(.*)\](?: \d+)?$")
+KEY_LINE = re.compile(r"^\[(.*)\](?: (\d+))?$")
+# Windows file times count 100 ns from 1601.
+FILETIME_1970 = 116444736000000000
 
 
-def parse_registry_text(text, root):
+def parse_registry_text(text, root, times=None):
     """{key: {value name: value text}} of one of Wine's registry files. Every key is
-    there, also one that is only implied by its subkeys. The default value's name is ""."""
+    there, also one that is only implied by its subkeys. The default value's name is "".
+    times, when given, gets {key: seconds since 1970} of each key's last change."""
     keys = {}
+    times = {} if times is None else times
+    name = None
     values = None
     pending = ""
     for line in text.split("\n"):
@@ -125,10 +130,18 @@ def parse_registry_text(text, root):
                 continue
             name = root + "\\" + key_path(match.group(1)) if match.group(1) else root
             values = keys.setdefault(name, {})
+            if match.group(2):
+                times[name] = float(match.group(2))
             parent = name.rpartition("\\")[0]
             while parent and parent not in keys and parent != root.rpartition("\\")[0]:
                 keys[parent] = {}
                 parent = parent.rpartition("\\")[0]
+            continue
+        if line.startswith("#time=") and values is not None:
+            try:
+                times[name] = (int(line[6:], 16) - FILETIME_1970) / 1e7
+            except ValueError:
+                pass
             continue
         if values is None or not line or line.startswith("#") or line.startswith(";"):
             continue

@@ -10,29 +10,39 @@ Between two boots. A Wine restart is one wineboot process: it carries out the fi
 scheduled for deletion, then runs the RunOnce programs one by one, waiting for each,
 and only then starts the Run key's programs (the engine). A RunOnce program of the
 rehearsal's own, the gate, holds every restart at that point. While it holds, the
-rehearsal waits until the programs of the boot before have ended, lets the gate
-register itself for the next restart, and waits for the wineserver's next save of the
-registry files (it saves every 30 seconds what has changed; a running session keeps the
-registry in memory). Then files and registry are read from Linux, and the gate lets the
-boot go on. The first boot is preceded by a snapshot of the PC powered off, and the
-last boot followed by one after the PC has gone idle. So the changes of "boot n" are
-those of its programs and of the restart that ends it.
+rehearsal waits until the programs of the boot before have ended and lets the gate
+register itself for the next restart and write out the registry (registry_save: the
+wineserver's own text form, with each key's time of last change; a running session
+keeps the registry in memory and saves it only every 30 seconds). Then files and
+registry are read from Linux, and the gate lets the boot go on. The first boot is
+preceded by a snapshot of the PC powered off, and the last boot followed by one after
+the PC has gone idle. So the changes of "boot n" are those of its programs and of the
+restart that ends it.
+
+While the PC runs, a thread reads the run list from Linux every 10 ms and notes when
+each new version was written: the windows in which each entry ran, which place every
+change of the machine under the entry that made it and draw the timeline. Nothing is
+started in the PC to follow the run; the pictures' probe runs only when the engine's
+log says a window can be seen.
 """
 
 import json
 import os
 import re
 import shutil
+import signal
+import struct
 import subprocess
 import sys
 import threading
 import time
 
-from . import machine_diff, report
+from . import attribution, machine_diff, report, timeline
 from .boot import environment, process_ids
 from .check import REPO, check_run_list
 from .host import VpcError
 from .pc import VirtualPC
+from .prefix import wine_version
 from .registry import RUN_KEY, VIEW_OPTIONS
 from .screen import read_png, shows_text, write_png
 
@@ -67,6 +77,8 @@ QUIET_RUN_VALUE = "C:\\Velk\\Pomrel.exe 1 /s"
 HARNESS = machine_diff.HARNESS_FOLDER
 PROBE = HARNESS + "\\window_probe.exe"
 PAUSE = HARNESS + "\\task_exit.exe"
+REGISTRY_SAVE = HARNESS + "\\registry_save.exe"
+REGISTRY_FOLDER = HARNESS + "\\registry"
 GATE = HARNESS + "\\gate.cmd"
 GATE_FLAGS = HARNESS + "\\gate"
 RUN_ONCE, GATE_VALUE = machine_diff.HARNESS_VALUES[0]
@@ -80,6 +92,10 @@ if exist {flags}\quiet goto register
 goto quiet
 :register
 C:\windows\system32\reg.exe add "{key}" /v "{value}" /t REG_SZ /d "{command}" /f{view}
+rem The rehearsal names the folder for the registry in the flag that lets the gate on.
+set /p saveto=<{flags}\quiet
+{save} %saveto%
+if errorlevel 1 echo.> {flags}\unsaved
 echo.> {flags}\registered
 :go
 if exist {flags}\go goto end
@@ -96,12 +112,24 @@ PROGRESS_BAR, PROGRESS_TEXT, COUNTDOWN_TEXT = 1000, 1001, 1012
 DIALOG_RETURNED = "CNUVApp:: CNUVDlg.DoModal(...) returned."
 
 QUIET_WAIT = 30       # seconds the programs of a boot get to end at its restart
+POLL = 0.1            # seconds between two readings of the run list
+STALL = 60            # seconds without any change before the progress line says so
+PROBE_TRIES = 100     # looks for one window in one boot
 # A Wine restart closes the windows but ends no program, so a program without a window
 # that a package left running keeps the PC from going idle; once the engine has been
 # gone this long, the PC is switched off.
 ENGINE_GONE_WAIT = 60
-SAVE_WAIT = 120       # the registry is saved every 30 seconds
 DEFAULT_TIME_LIMIT = 3600
+# Wine's crash dialog would stand over the program's own windows in the pictures and
+# wait for a click; without it, a crash ends the program and the log and the error
+# file tell what the engine saw.
+CRASH_DIALOG = ("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog")
+ERROR_FILE = "c:\\velk\\nuv.err"
+NUV_LOG = "c:\\velk\\nuv.log"
+
+
+class Interrupted(Exception):
+    """Ctrl-C or SIGTERM: the rehearsal ends its PC and writes the report of what ran."""
 
 
 def build_dir(arch):
@@ -113,7 +141,8 @@ def build_dir(arch):
 def ensure_built(arch, log_path):
     """Builds the architecture's preset when a program the rehearsal needs is missing."""
     folder = build_dir(arch)
-    needed = [relative for relative, _ in SHIPPED] + ["fixtures/window_probe.exe", "fixtures/task_exit.exe"]
+    needed = [relative for relative, _ in SHIPPED] + ["fixtures/window_probe.exe", "fixtures/task_exit.exe",
+                                                      "fixtures/registry_save.exe"]
     if all(os.path.exists(os.path.join(folder, r)) for r in needed):
         return folder
     with open(log_path, "w") as log:
@@ -171,6 +200,98 @@ def is_engine(command):
     return command.lower().startswith(ENGINE.lower())
 
 
+def program_version(path):
+    """The file version in a program's version resource ("1.20.0.0"), or None."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError:
+        return None
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0 or len(data) < at + 16:
+        return None
+    high, low = struct.unpack("<II", data[at + 8:at + 16])
+    return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+
+
+class StampWatch:
+    """When each entry's stamps appeared, read from Linux: a thread looks at the run
+    list every 10 ms and reads each new version of it. A stamp first seen in a version
+    was written after the version before it was written and no later than its own
+    version (the file's modification time): {(entry, stamp): (after, no later than)}."""
+
+    def __init__(self, path, since):
+        self.path = path
+        self.previous = since
+        self.seen = {}
+        self.entries = []
+        self._last = None
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._watch, daemon=True)
+
+    def start(self):
+        self._thread.start()
+
+    def stop(self):
+        self._stop.set()
+        if self._thread.is_alive():
+            self._thread.join()
+
+    def _watch(self):
+        while not self._stop.wait(0.01):
+            self.look()
+
+    def look(self):
+        try:
+            before = os.stat(self.path)
+            if (before.st_ino, before.st_size, before.st_mtime_ns) == self._last:
+                return
+            with open(self.path, "rb") as f:
+                text = f.read().decode("latin-1")
+            after = os.stat(self.path)
+        except OSError:
+            return  # being replaced this instant: the next look tells
+        version = (after.st_ino, after.st_size, after.st_mtime_ns)
+        if version != (before.st_ino, before.st_size, before.st_mtime_ns):
+            return
+        self._last = version
+        self.read(text, after.st_mtime_ns / 1e9)
+
+    def read(self, text, written):
+        entries = report.parse_run_list(text)
+        self.entries = entries
+        for entry in entries:
+            for name, value in entry["stamps"].items():
+                key = (entry["number"], name)
+                if value and key not in self.seen:
+                    self.seen[key] = (min(self.previous, written), written)
+        self.previous = max(self.previous, written)
+
+    def windows(self, boot_began, boot_ended):
+        """[{"entry", "from", "to"}] of the entries that ran in the boot: from when the
+        START stamp was written at the earliest (or the boot's start, for an entry the
+        boot went on with) to when its last stamp was written at the latest (or the
+        boot's end)."""
+        found = []
+        for entry in self.entries:
+            n = entry["number"]
+            start = self.seen.get((n, "START"))
+            ends = [self.seen[(n, name)][1] for name in ("STOP", "CLEAN") if (n, name) in self.seen]
+            if start is None or start[1] > boot_ended:
+                continue  # not begun by the boot's end
+            done = max(ends) if ends else None
+            if done is not None and done < boot_began:
+                continue  # done before the boot (or stamped by hand)
+            found.append({"entry": n, "from": max(start[0], boot_began), "to": min(done or boot_ended, boot_ended)})
+        return found
+
+    def cleaned(self, boot_began, boot_ended):
+        """{entry: clean-up folder} of the entries whose CLEAN stamp was written in the boot."""
+        return {e["number"]: e["cleanup"] for e in self.entries
+                if (e["number"], "CLEAN") in self.seen
+                and boot_began <= self.seen[(e["number"], "CLEAN")][1] <= boot_ended}
+
+
 class Progress:
     """One line on the terminal: the boot, the entry and the time. Where the output is
     no terminal, a line is printed only when the boot or the entry changes."""
@@ -212,17 +333,27 @@ class Rehearsal:
         self.progress = Progress(progress)
         self.boot = 0
         self.snapshots = []
+        self.snapshot_times = []
         self.boot_notes = {}
         self.shots = []
         self.probe_failures = set()
         self.began = None
         self.kept_at = None
+        self.engine_version = None
         self._stop_probing = threading.Event()
+        self.stamps = None
+        self.boots = []          # what the rehearsal's clock saw of each boot (wall-clock times)
+        self.incomplete = []     # why the rehearsal could not observe everything
+        self.wanted = set()      # the pictures the engine's log says can be taken now
+        self.last_change = None
+        self.made = time.monotonic()
+        self.setup_seconds = None
 
     # ----- the PC ------------------------------------------------------------------------------
     def prepare(self, pc, build):
         for relative, folder in SHIPPED:
             pc.put_file(folder + "\\" + os.path.basename(relative), source=os.path.join(build, relative))
+        self.engine_version = program_version(os.path.join(build, "engine", "NUV.exe"))
         for letter, folder in source_drives(self.sources).items():
             for root, dirs, names in os.walk(folder):
                 rel = os.path.relpath(root, folder)
@@ -235,6 +366,7 @@ class Rehearsal:
         pc.put_file(RUN_LIST, source=self.run_list)
         pc.put_file(LOG_TAG, b"")
         draw_window_frames(pc)
+        pc.set_reg(CRASH_DIALOG[0], CRASH_DIALOG[1], 0)
         if self.factory:
             pc.put_file(FACTORY_MARKER, b"MZ")
         pc.set_reg(RUN_KEY, "Velk NUV", ENGINE)
@@ -242,18 +374,22 @@ class Rehearsal:
         pc.set_reg(RUN_KEY, "Velk NUV3", QUIET_RUN_VALUE)
         pc.put_file(PROBE, source=os.path.join(build, "fixtures", "window_probe.exe"))
         pc.put_file(PAUSE, source=os.path.join(build, "fixtures", "task_exit.exe"))
+        pc.put_file(REGISTRY_SAVE, source=os.path.join(build, "fixtures", "registry_save.exe"))
         pc.make_dir(GATE_FLAGS)
+        pc.make_dir(REGISTRY_FOLDER)
         view = "".join(" " + option for option in VIEW_OPTIONS[self.arch])
         script = GATE_SCRIPT.format(flags=GATE_FLAGS, pause=PAUSE, key=RUN_ONCE, value=GATE_VALUE,
-                                    command=GATE_COMMAND, view=view)
+                                    command=GATE_COMMAND, view=view, save=REGISTRY_SAVE)
         pc.put_file(GATE, script.replace("\n", "\r\n"))
 
     def gate_flag(self, pc, name):
         return os.path.join(pc.host_path(GATE_FLAGS), name)
 
     def hold(self, pc):
-        """The restart is held by the gate: wait for the boot's programs to end and for
-        the registry to be saved, take the snapshot, let the boot go on."""
+        """The restart is held by the gate: wait for the boot's programs to end, have the
+        registry written out, take the snapshot, let the boot go on."""
+        held_at = os.stat(self.gate_flag(pc, "held")).st_mtime
+        self.boots[-1]["held"] = held_at
         self.boot += 1
         self.show("restart %d: waiting for the programs of boot %d to end" % (self.boot - 1, self.boot - 1))
         deadline = time.monotonic() + QUIET_WAIT
@@ -261,31 +397,36 @@ class Rehearsal:
             left = sorted({c for _, c in pc_processes(pc) if not is_own(c)})
             if not left or time.monotonic() > deadline:
                 break
-            time.sleep(0.2)
+            time.sleep(0.1)
         if left:
             self.boot_notes.setdefault(self.boot - 1, []).append(
                 "still running at the restart: " + ", ".join(left))
-        open(self.gate_flag(pc, "quiet"), "w").close()
+        self.show("restart %d: reading the machine" % (self.boot - 1))
+        folder = "%s\\%d" % (REGISTRY_FOLDER, self.boot - 1)
+        pc.make_dir(folder)
+        with open(self.gate_flag(pc, "quiet"), "w") as flag:
+            flag.write(folder + "\r\n")
         registered = self.gate_flag(pc, "registered")
         wait_for(lambda: os.path.exists(registered), QUIET_WAIT, "the gate did not register itself")
-        self.show("restart %d: waiting for Wine to save the registry" % (self.boot - 1))
-        since = os.stat(registered).st_mtime_ns
-        system_reg = os.path.join(pc.prefix, "system.reg")
-        wait_for(lambda: os.stat(system_reg).st_mtime_ns > since, SAVE_WAIT, "Wine did not save the registry")
-        self.snapshots.append(machine_diff.take_snapshot(pc))
+        if os.path.exists(self.gate_flag(pc, "unsaved")):
+            raise VpcError("the registry could not be written out at restart %d" % (self.boot - 1))
+        self.snapshots.append(machine_diff.take_snapshot(pc, registry_folder=pc.host_path(folder)))
+        self.snapshot_times.append(time.time())
         open(self.gate_flag(pc, "go"), "w").close()
         held = self.gate_flag(pc, "held")
         wait_for(lambda: not os.path.exists(held), QUIET_WAIT, "the gate did not let the boot go on")
+        released = time.time()
+        self.boots[-1]["released"] = released
+        self.boots.append({"boot": self.boot, "started": released})
 
     def show(self, text):
-        self.progress.show("boot %d: %s" % (self.boot, text) if not text.startswith("restart") else text,
-                           time.monotonic() - self.began if self.began else 0)
+        elapsed = time.monotonic() - self.began if self.began else 0
+        if self.last_change is not None and time.monotonic() - self.last_change >= STALL:
+            text += "; nothing has changed for %d min" % ((time.monotonic() - self.last_change) // 60)
+        self.progress.show("boot %d: %s" % (self.boot, text) if not text.startswith("restart") else text, elapsed)
 
-    def current_entry(self, pc):
-        try:
-            entries = report.parse_run_list(pc.read_file(RUN_LIST).decode("latin-1"))
-        except OSError:
-            return None
+    def progress_line(self):
+        entries = self.stamps.entries
         if not entries:
             return "no entries"
         for entry in entries:
@@ -295,19 +436,44 @@ class Rehearsal:
         finished = sum(1 for e in entries if all(e["stamps"].values()))
         return "%d of %d entries done" % (finished, len(entries))
 
+    def read_log(self, pc):
+        try:
+            return pc.read_file(NUV_LOG).decode("latin-1")
+        except OSError:
+            return ""
+
     # ----- screenshots -------------------------------------------------------------------------
+    def want_pictures(self, log):
+        """The pictures the engine's log says can be taken now: the progress window once
+        the engine walks its list, the countdown once it counts down. Only then is a
+        program started in the PC to find the windows."""
+        current = log[log.rfind(report.STARTED):] if report.STARTED in log else ""
+        wanted = set()
+        if current and DIALOG_RETURNED not in current:
+            if "calling InstallApplications(...)" in current:
+                wanted.add("progress")
+            if timeline.COUNTDOWN_BEGINS in current:
+                wanted.add("countdown")
+        self.wanted = wanted
+
     def probe(self, pc):
         """Screenshots of the progress window once painted, and of the restart countdown,
         in every boot. Programs are started in the PC only while its engine runs and
         shows its window: a program started when the session has ended would start a
         new one, which carries out deletions meant for the next boot."""
         taken = set()
-        while not self._stop_probing.wait(0.2):
+        tries = {}
+        while not self._stop_probing.wait(0.3):
             boot = self.boot
-            if (boot, "countdown") in taken:
+            # A window that never shows its text is given up after a while, not probed
+            # for the rest of a long install.
+            wanted = {w for w in self.wanted if (boot, w) not in taken and tries.get((boot, w), 0) < PROBE_TRIES}
+            if not wanted or (boot, "countdown") in taken:
                 continue
             if not any(is_engine(c) for _, c in pc_processes(pc)) or not self.engine_window_open(pc):
                 continue
+            for what in wanted:
+                tries[(boot, what)] = tries.get((boot, what), 0) + 1
             shown = self.engine_windows(pc)
             # The countdown stands over the progress window: once it is up, the progress
             # window of this boot is no longer to be seen.
@@ -338,10 +504,7 @@ class Rehearsal:
         return shown
 
     def engine_window_open(self, pc):
-        try:
-            log = pc.read_file("c:\\velk\\nuv.log").decode("latin-1")
-        except OSError:
-            return True
+        log = self.read_log(pc)
         return DIALOG_RETURNED not in log[log.rfind(report.STARTED):]
 
     def screenshot(self, pc, boot, what, window, text):
@@ -371,84 +534,180 @@ class Rehearsal:
         })
         return True
 
+    def whole_screen(self, pc, why):
+        """The whole screen as it is, any crash or dialog included: taken when the time
+        limit ends the run or the engine reports a failure."""
+        folder = os.path.join(self.out, "screenshots")
+        os.makedirs(folder, exist_ok=True)
+        name = "boot-%d-screen.png" % self.boot
+        try:
+            pc.screenshot(os.path.join(folder, name))
+        except (VpcError, OSError, subprocess.SubprocessError) as error:
+            self.probe_failures.add("the whole screen, boot %d: %s" % (self.boot, error))
+            return
+        self.shots.append({"boot": self.boot, "what": "screen", "file": "screenshots/" + name,
+                           "window_file": "screenshots/" + name, "window": [], "text": [], "title": "",
+                           "caption": "The whole screen, boot %d, %s" % (self.boot, why), "texts": []})
+
     # ----- the run -----------------------------------------------------------------------------
     def run(self):
-        """Runs the rehearsal; returns the report's model."""
+        """Runs the rehearsal; returns the report's model. A failure of the rehearsal
+        itself, or an interruption, ends the PC and still gives the model of what ran."""
         os.makedirs(self.out, exist_ok=True)
         build = ensure_built(self.arch, os.path.join(self.out, "build.log"))
         fixed = [letter for letter in source_drives(self.sources) if letter not in "AC"]
-        with VirtualPC(arch=self.arch, family=self.family, display=True, fixed_drives=fixed, keep=self.keep) as pc:
-            self.progress.show("making the virtual PC", 0)
-            self.prepare(pc, build)
-            pc.stop()
-            self.snapshots.append(machine_diff.take_snapshot(pc))
-            self.began = time.monotonic()
-            self.boot = 1
-            self.show("starting")
-            pc.boot()
-            # The first restart comes after the engine's countdown at the earliest.
-            pc.set_reg(RUN_ONCE, GATE_VALUE, GATE_COMMAND)
-            idle = subprocess.Popen(["wineserver", "-w"], env=pc.env(), stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            prober = threading.Thread(target=self.probe, args=(pc,), daemon=True)
-            prober.start()
-            stopped = None
-            engine_seen = time.monotonic()
+        stopped = None
+        boots = 0
+        seconds = 0.0
+        pc = VirtualPC(arch=self.arch, family=self.family, display=True, fixed_drives=fixed, keep=self.keep)
+        try:
             try:
-                while idle.poll() is None:
-                    if os.path.exists(self.gate_flag(pc, "held")):
-                        self.hold(pc)
-                        engine_seen = time.monotonic()
-                        continue
-                    self.show(self.current_entry(pc) or "")
-                    running = pc_processes(pc)
-                    if any(is_engine(c) for _, c in running):
-                        engine_seen = time.monotonic()
-                    elif time.monotonic() - engine_seen > ENGINE_GONE_WAIT:
-                        left = sorted({c for _, c in running if not is_own(c)})
-                        stopped = "switched off %d s after the engine had ended; still running: %s" % (
-                            ENGINE_GONE_WAIT, ", ".join(left) or "nothing but Wine's own programs")
-                        break
-                    if time.monotonic() - self.began > self.time_limit:
-                        stopped = "stopped at the time limit of %d s" % self.time_limit
-                        break
-                    time.sleep(0.25)
+                self.progress.show("making the virtual PC", 0)
+                self.prepare(pc, build)
+                pc.stop()
+                self.snapshots.append(machine_diff.take_snapshot(pc))
+                self.snapshot_times.append(time.time())
+                stopped = self.drive(pc)
+            except Interrupted as why:
+                stopped = "interrupted (%s)" % why
+            except (VpcError, OSError, subprocess.SubprocessError) as error:
+                stopped = "rehearsal incomplete: %s" % error
+                self.incomplete.append(str(error))
             finally:
                 self._stop_probing.set()
-                prober.join()
-                if stopped or idle.poll() is None:
-                    pc.stop()
-                idle.wait()
-            pc.wait_idle(timeout=60)
-            seconds = time.monotonic() - self.began
-            self.progress.show("the PC is idle; writing the report", seconds)
+            seconds = time.monotonic() - self.began if self.began else 0.0
+            if stopped or not self.idle(pc):
+                pc.stop()
+            self.progress.show("the PC is off; writing the report", seconds)
             self.progress.end()
+            if self.boots:
+                self.boots[-1].setdefault("ended", time.time())
             self.snapshots.append(machine_diff.take_snapshot(pc))
+            self.snapshot_times.append(time.time())
             boots = pc.boot_count()
             self.collect(pc)
             if self.keep:
                 self.kept_at = pc.root
+        finally:
+            pc.close()
         return self.model(boots, seconds, stopped)
+
+    def idle(self, pc):
+        try:
+            pc.wait_idle(timeout=60)
+            return True
+        except VpcError as error:
+            self.incomplete.append(str(error))
+            return False
+
+    def drive(self, pc):
+        """Boots the PC and follows it to its end; returns why it was stopped, or None."""
+        self.began = time.monotonic()
+        self.setup_seconds = self.began - self.made
+        self.last_change = time.monotonic()
+        self.boot = 1
+        self.boots.append({"boot": 1, "started": time.time()})
+        self.show("starting")
+        self.stamps = StampWatch(pc.host_path(RUN_LIST), time.time())
+        self.stamps.start()
+        pc.boot()
+        # The first restart comes after the engine's countdown at the earliest.
+        pc.set_reg(RUN_ONCE, GATE_VALUE, GATE_COMMAND)
+        idle = subprocess.Popen(["wineserver", "-w"], env=pc.env(), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        prober = threading.Thread(target=self.probe, args=(pc,), daemon=True)
+        prober.start()
+        engine_seen = None
+        failure_shown = False
+        state = None
+        try:
+            while idle.poll() is None:
+                if os.path.exists(self.gate_flag(pc, "held")):
+                    self.hold(pc)
+                    engine_seen = None
+                    continue
+                line = self.progress_line()
+                log = self.read_log(pc)
+                self.want_pictures(log)
+                running = pc_processes(pc)
+                engine_up = any(is_engine(c) for _, c in running)
+                boot = self.boots[-1]
+                now = time.time()
+                if engine_up:
+                    boot.setdefault("engine_started", now)
+                    boot.pop("engine_ended", None)
+                    engine_seen = time.monotonic()
+                elif "engine_started" in boot:
+                    boot.setdefault("engine_ended", now)
+                seen = (line, len(log), tuple(sorted(c for _, c in running)))
+                if seen != state:
+                    state = seen
+                    self.last_change = time.monotonic()
+                self.show(line or "")
+                if not failure_shown and pc.exists(ERROR_FILE):
+                    failure_shown = True
+                    self.whole_screen(pc, "when the engine reported a failure")
+                # The engine of a restart starts once Wine has run the RunOnce programs,
+                # which may take minutes: it is missed only from when the Run key ran.
+                if engine_seen is None and not engine_up and pc.boot_count() >= self.boot:
+                    engine_seen = time.monotonic()
+                if engine_seen is not None and not engine_up and time.monotonic() - engine_seen > ENGINE_GONE_WAIT:
+                    left = sorted({c for _, c in running if not is_own(c)})
+                    return "switched off %d s after the engine had ended; still running: %s" % (
+                        ENGINE_GONE_WAIT, ", ".join(left) or "nothing but Wine's own programs")
+                if time.monotonic() - self.began > self.time_limit:
+                    self.whole_screen(pc, "at the time limit")
+                    return "stopped at the time limit of %d s" % self.time_limit
+                time.sleep(POLL)
+            return None
+        finally:
+            self._stop_probing.set()
+            self.stamps.stop()
+            self.stamps.look()
+            prober.join()
+            if idle.poll() is None:
+                pc.stop()
+            idle.wait()
+            self.boots[-1].setdefault("ended", time.time())
 
     def collect(self, pc):
         """What an engineer would bring back from the PC: C:\\VELK, and a:\\LOG."""
         velk = os.path.join(self.out, "VELK")
         shutil.rmtree(velk, ignore_errors=True)
-        shutil.copytree(pc.host_path(VELK), velk, symlinks=True)
+        if pc.exists(VELK):
+            shutil.copytree(pc.host_path(VELK), velk, symlinks=True)
         if pc.exists(A_LOG):
             with open(os.path.join(self.out, "a-LOG.txt"), "wb") as f:
                 f.write(pc.read_file(A_LOG))
 
+    def clock(self):
+        """The rehearsal's own observations, in seconds since 1970."""
+        ended = self.boots[-1].get("ended", time.time()) if self.boots else time.time()
+        windows = []
+        for boot in self.boots if self.stamps else ():
+            until = boot.get("held") or boot.get("ended") or ended
+            for window in self.stamps.windows(boot["started"], until):
+                windows.append(dict(window, boot=boot["boot"]))
+        return {"boots": self.boots, "windows": windows, "ended": ended}
+
     def model(self, boots, seconds, stopped):
+        clock = self.clock()
         changes = []
         for i in range(len(self.snapshots) - 1):
             number = i + 1
             since = "power-on" if number == 1 else "restart %d" % (number - 1)
             until = "the PC was idle" if i == len(self.snapshots) - 2 else "restart %d" % number
+            before, after = self.snapshots[i], self.snapshots[i + 1]
+            found = machine_diff.compare(before, after)
+            windows = [w for w in clock["windows"] if w["boot"] == number]
+            began = clock["boots"][i]["started"] if i < len(clock["boots"]) else self.snapshot_times[i]
+            boot_end = self.snapshot_times[i + 1]
+            cleanups = self.stamps.cleaned(began, boot_end) if self.stamps else {}
+            groups = attribution.attribute(found, after.file_times, after.key_times, windows, began, cleanups)
             changes.append({
                 "boot": number, "title": "Boot %d: from %s to %s" % (number, since, until),
-                "changes": machine_diff.compare(self.snapshots[i], self.snapshots[i + 1]),
-                "notes": self.boot_notes.get(number, []),
+                "changes": found, "notes": self.boot_notes.get(number, []),
+                "by_entry": [dict(g, who=attribution.who(g["entries"])) for g in groups],
             })
         final = self.snapshots[-1]
         run_values = []
@@ -467,15 +726,23 @@ class Rehearsal:
         a_log = os.path.join(self.out, "a-LOG.txt")
         records = report.read_velk(os.path.join(self.out, "VELK"), a_log)
         machine = {"arch": self.arch, "family": self.family, "factory": self.factory,
-                   "run_list": self.run_list, "sources": self.sources}
+                   "run_list": self.run_list, "sources": self.sources,
+                   "engine_version": self.engine_version, "wine_version": wine_version()}
+        gates = timeline.gate_seconds(clock)
         rehearsal = {
             "boots": boots, "seconds": seconds, "stopped": stopped,
+            "machine_seconds": max(seconds - gates, 0), "overhead_seconds": gates,
+            "setup_seconds": self.setup_seconds,
+            "incomplete": self.incomplete,
+            "crash_dialog": "disabled (HKCU\\Software\\Wine\\WineDbg, ShowCrashDialog = 0): a crash ends the "
+                            "program, and the pictures show what was left on the screen",
             "screenshots": sorted(self.shots, key=lambda s: (s["boot"], s["what"] != "progress")),
             "screenshots_missed": missed,
             "changes": changes, "run_values": run_values, "engine_files": engine_files,
             "left_out": machine_diff.churn_descriptions(),
             "harness": {"folder": HARNESS, "value": "%s\\%s" % (RUN_ONCE, GATE_VALUE), "log_tag": LOG_TAG},
             "check": self.check_text, "kept_at": self.kept_at, "out": self.out,
+            "clock": clock,
         }
         title = "Rehearsal of %s" % os.path.basename(self.run_list)
         model = report.build_model(records, title, machine, rehearsal)
@@ -483,6 +750,8 @@ class Rehearsal:
         for entry in model["entries"]:
             if entry["cleanup"]:
                 entry["cleanup_state"] = "present" if entry["cleanup"].rstrip("\\").lower() in present else "gone"
+            entry["changes"] = [dict(group, boot=boot["boot"]) for boot in changes for group in boot["by_entry"]
+                                if entry["number"] in group["entries"]]
         return model
 
 
@@ -491,14 +760,28 @@ def wait_for(condition, timeout, failure):
     while not condition():
         if time.monotonic() > deadline:
             raise VpcError(failure)
-        time.sleep(0.1)
+        time.sleep(0.05)
+
+
+class Interruption:
+    """The handler of Ctrl-C and SIGTERM: the first one ends the run where it is; later
+    ones are ignored, so that the PC is ended and the report written all the same."""
+
+    def __init__(self):
+        self.signalled = False
+
+    def __call__(self, signum, frame):
+        if not self.signalled:
+            self.signalled = True
+            raise Interrupted("SIGTERM" if signum == signal.SIGTERM else "Ctrl-C")
 
 
 def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, time_limit=DEFAULT_TIME_LIMIT,
              keep=False, force=False, stdout=sys.stdout, stderr=sys.stderr):
     """Checks the list, runs it in a virtual PC and writes the report. Returns the exit
-    code: 0 when the run finished without an error file, 1 when it did not, 2 when the
-    check found errors (unless forced) or the rehearsal could not be made."""
+    code: 0 when the run finished without an error file, 1 when it did not (also when
+    it was interrupted), 2 when the check found errors (unless forced) or the rehearsal
+    could not be made."""
     report.prepare_out(out)
     check_path = os.path.join(out, "check.txt")
     with open(check_path, "w") as found:
@@ -512,7 +795,16 @@ def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, t
         return 2
     rehearsal = Rehearsal(run_list, sources, out, arch=arch, family=family, factory=factory,
                           time_limit=time_limit, keep=keep, check_text=check_text, progress=stderr)
-    model = rehearsal.run()
+    handlers = {}
+    if threading.current_thread() is threading.main_thread():
+        interruption = Interruption()
+        for number in (signal.SIGTERM, signal.SIGINT):
+            handlers[number] = signal.signal(number, interruption)
+    try:
+        model = rehearsal.run()
+    finally:
+        for number, handler in handlers.items():
+            signal.signal(number, handler)
     page = report.write_report(model, out)
     with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
         stdout.write(f.read())

@@ -17,6 +17,7 @@ import re
 import shutil
 import sys
 
+from . import timeline as draw
 from .host import VpcError
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "templates")
@@ -283,7 +284,8 @@ def build_model(records, title, machine=None, rehearsal=None):
     if rehearsal:
         boots = rehearsal["boots"]
         restart_count = max(boots - 1, 0)
-        total = rehearsal["seconds"]
+        # The line's time: the rehearsal's own readings of the machine are not part of it.
+        total = rehearsal.get("machine_seconds", rehearsal["seconds"])
     else:
         boots = None
         times = [w for w, _ in log if w is not None]
@@ -305,11 +307,14 @@ def build_model(records, title, machine=None, rehearsal=None):
         "starts": len(starts),
         "total": duration_text(total),
         "total_seconds": total,
+        "overhead": duration_text(rehearsal.get("overhead_seconds")) if rehearsal else None,
+        "setup": duration_text(rehearsal.get("setup_seconds")) if rehearsal else None,
+        "incomplete": list(rehearsal.get("incomplete", [])) if rehearsal else [],
         "began": min(starts).strftime("%m/%d/%Y %H:%M:%S") if starts else None,
         "error_file": records["errors"] is not None,
         "error_lines": error_lines,
         "entries": entries,
-        "timeline": timeline(entries, timed, starts, restarts, log),
+        "timeline": timeline(entries, timed, starts, restarts, log, rehearsal.get("clock") if rehearsal else None),
         "velk_folder": records["folder"],
         "log_path": records["log_path"],
         "log_tail": log_lines[-LOG_TAIL:],
@@ -323,68 +328,41 @@ def build_model(records, title, machine=None, rehearsal=None):
 
 # ----- the timeline ------------------------------------------------------------------------------
 
-PLOT_LEFT, PLOT_WIDTH, ROW, TOP = 190, 620, 26, 34
+def bar_title(entry, seconds):
+    return "%d. %s %s: %s, %s" % (entry["number"], entry["wrapper"], entry["command"], duration_text(seconds),
+                                  entry["result"])
 
 
-def timeline(entries, timed, starts, restarts, log):
-    """The picture's geometry: one row per entry with its bar where the entry ran, the
-    restarts as marks, and an axis in minutes and seconds from the first start. Without
-    a log the entries' stamps give the times (time of day, so a run past midnight is
-    taken to go on the next day)."""
+def timeline(entries, timed, starts, restarts, log, clock=None):
+    """The picture's geometry (see timeline.layout). A rehearsal's clock gives every
+    part of the run; a PC's log gives the entries' work, the countdowns, the pauses and
+    the restarts. Without a log the entries' stamps give the times (time of day, so a
+    run past midnight is taken to go on the next day)."""
+    if clock is not None:
+        rows, marks = draw.rehearsal_rows(entries, clock, log, row_label, bar_title)
+        return draw.layout(rows, marks)
     spans = dict(timed)
     if not spans:
         spans = stamp_spans(entries)
         restarts = []
-        starts = []
-    times = [t for span in spans.values() for t in span] + list(starts) + list(restarts)
     rows = []
-    height = TOP + ROW * len(entries) + 30
-    if not times:
-        for i, entry in enumerate(entries):
-            rows.append({"y": TOP + i * ROW, "label": row_label(entry), "bar": None, "number": entry["number"]})
-        return {"width": PLOT_LEFT + PLOT_WIDTH + 20, "height": height, "rows": rows, "restarts": [],
-                "ticks": [], "plot_left": PLOT_LEFT, "plot_right": PLOT_LEFT + PLOT_WIDTH}
-    origin = min(times)
-    end = max(max(times), max((w for w, _ in log if w is not None), default=origin))
-    span_seconds = max((end - origin).total_seconds(), 1)
-    scale = PLOT_WIDTH / span_seconds
-
-    def x(when):
-        return round(PLOT_LEFT + (when - origin).total_seconds() * scale, 1)
-
-    for i, entry in enumerate(entries):
-        bar = None
+    for entry in entries:
+        bars = []
         if entry["number"] in spans:
             first, last = spans[entry["number"]]
-            left = x(first)
-            bar = {"x": left, "width": max(round(x(last) - left, 1), 3),
-                   "title": "%d. %s %s: %s, %s" % (entry["number"], entry["wrapper"], entry["command"],
-                                                 duration_text((last - first).total_seconds()), entry["result"]),
-                   "kind": entry["result_kind"]}
-        rows.append({"y": TOP + i * ROW, "label": row_label(entry), "bar": bar, "number": entry["number"]})
-    marks = [{"x": x(when), "label": "restart %d" % (i + 1), "time": when.strftime("%H:%M:%S")}
-             for i, when in enumerate(sorted(restarts))]
-    step = tick_step(span_seconds)
-    ticks = []
-    t = 0
-    while t <= span_seconds:
-        ticks.append({"x": round(PLOT_LEFT + t * scale, 1), "label": "%d:%02d" % divmod(int(t), 60)})
-        t += step
-    return {"width": PLOT_LEFT + PLOT_WIDTH + 40, "height": height, "rows": rows, "restarts": marks,
-            "ticks": ticks, "plot_left": PLOT_LEFT, "plot_right": PLOT_LEFT + PLOT_WIDTH,
-            "origin": origin.strftime("%H:%M:%S")}
+            bars.append({"from": draw.epoch(first), "to": draw.epoch(last), "kind": entry["result_kind"],
+                         "title": bar_title(entry, (last - first).total_seconds())})
+        rows.append({"label": row_label(entry), "number": entry["number"], "bars": bars})
+    engine = [{"from": a, "to": b, "kind": kind, "title": "the engine's %s" % kind} for kind, a, b in draw.log_spans(log)]
+    if engine:
+        rows.append({"label": "The engine", "number": None, "bars": engine})
+    marks = [{"at": draw.epoch(when), "label": "restart %d" % (i + 1)} for i, when in enumerate(sorted(restarts))]
+    return draw.layout(rows, marks)
 
 
 def row_label(entry):
     text = "%d. %s %s" % (entry["number"], entry["wrapper"], entry["command"])
     return text if len(text) <= 28 else text[:27] + "\u2026"
-
-
-def tick_step(seconds):
-    for step in (5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600):
-        if seconds / step <= 10:
-            return step
-    return 7200
 
 
 def stamp_spans(entries):
