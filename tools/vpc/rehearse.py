@@ -30,7 +30,7 @@ import time
 
 from . import machine_diff, report
 from .boot import environment, process_ids
-from .check import REPO, check_run_list
+from .check import REPO, check_run_list, read_run_list
 from .host import VpcError
 from .pc import VirtualPC
 from .registry import RUN_KEY, VIEW_OPTIONS
@@ -282,9 +282,11 @@ class Rehearsal:
                            time.monotonic() - self.began if self.began else 0)
 
     def current_entry(self, pc):
+        # The engine's reading, through the check built before the run; the list may be
+        # between its rewrite's renames at this moment.
         try:
-            entries = report.parse_run_list(pc.read_file(RUN_LIST).decode("latin-1"))
-        except OSError:
+            entries = report.run_list_entries(read_run_list(pc.host_path(RUN_LIST), build=False))
+        except (OSError, VpcError):
             return None
         if not entries:
             return "no entries"
