@@ -31,7 +31,8 @@ public:
     std::string GetStopTime() const { return m_stopTime; }
     std::string GetCleanTime() const { return m_cleanTime; }
 
-    // The time-out field as a decimal integer; empty or non-numeric gives 0.
+    // The time-out field as written, and as a decimal integer (empty or non-numeric: 0).
+    std::string GetTimeoutText() const { return m_timeout; }
     int GetTimeout() const;
     int IsRebootRequested() const { return m_rebootFlag; }
     int GetLineNumber() const { return m_lineNumber; }

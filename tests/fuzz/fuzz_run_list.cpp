@@ -1,9 +1,12 @@
 // A whole run list's bytes, read line by line as the engine reads them: no character is
 // lost, lines keep to the limit and read back the same once written, and rewriting the
-// list the way the engine does keeps every line number and every entry.
+// list the way the engine does keeps every line number and every entry. The check's
+// reading, which the report shows, finds the same entries at the same line numbers.
 #include "fuzz_check.h"
 #include "line_file_text.h"
 #include "run_entry.h"
+#include "run_list_json.h"
+#include "run_list_reading.h"
 #include "run_list_text.h"
 
 #include <cstdint>
@@ -62,6 +65,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::vector<std::string> lines = ReadAllLines(bytes, kMaxLineLength);
+    const std::vector<RunListReading> reading = ReadRunListAsEngine(bytes);
+    std::size_t read = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (GetRunListLineKind(lines[i]) != RunListLineKind::Entry)
+            continue;
+        FUZZ_CHECK(read < reading.size() && reading[read].entry.GetLineNumber() == static_cast<int>(i + 1));
+        FUZZ_CHECK(reading[read].line == TrimWhiteSpace(lines[i]));
+        FUZZ_CHECK(read == 0 || reading[read].fileLineNumber >= reading[read - 1].fileLineNumber);
+        // JSON text holds no raw control character, whatever the bytes.
+        for (const char c : MakeJsonText(reading[read].line))
+            FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
+        ++read;
+    }
+    FUZZ_CHECK(read == reading.size());
     std::vector<std::string> entries;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (GetRunListLineKind(lines[i]) != RunListLineKind::Entry)

@@ -5,7 +5,8 @@ import datetime
 
 import pytest
 
-from vpc import attribution, machine_diff, timeline
+from vpc import attribution, machine_diff, report, timeline
+from vpc.check import read_run_list
 from vpc.rehearse import StampWatch
 
 NO = attribution.NO_ENTRY
@@ -64,7 +65,7 @@ def run_list(first="", second="", third=""):
 
 
 @pytest.mark.native
-def test_the_stamps_seen_from_outside_give_each_boot_its_entries_windows():
+def test_the_stamps_seen_from_outside_give_each_boot_its_entries_windows(tmp_path):
     done = "START 10:00:00, STOP 10:00:01, CLEAN 10:00:01"
     watch = StampWatch("unused", since=100.0)
     for written, text in (
@@ -75,7 +76,9 @@ def test_the_stamps_seen_from_outside_give_each_boot_its_entries_windows():
             # STOP and CLEAN of entry 2 in one version: both written after 105, by 106.
             (106.0, run_list(", " + done, done)),
             (121.0, run_list(", " + done, done, "START 10:00:21"))):
-        watch.read(text, written)
+        path = tmp_path / "RUN.NUV"
+        path.write_bytes(text.encode("cp1252"))
+        watch.read(report.run_list_entries(read_run_list(str(path))), written)
     # Boot 1 from 100 to its restart at 110; boot 2 from 120 to 130.
     assert watch.windows(100.0, 110.0) == [{"entry": 1, "from": 101.0, "to": 104.0},
                                            {"entry": 2, "from": 104.0, "to": 106.0}]

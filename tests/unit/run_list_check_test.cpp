@@ -1,4 +1,5 @@
 #include "run_list_check.h"
+#include "run_list_json.h"
 
 #include "text.h"
 
@@ -103,12 +104,16 @@ TEST(RunListCheck, ReportsWhatWouldGoWrongLineByLine)
         {"OSTREL.DLL, a.exe, , , , START 09:05:31\nOSTREL.DLL, a.exe, , , , START 09:05:31, STOP 09:05:40\n"
          "OSTREL.DLL, a.exe, , , , , STOP 09:05:40\nOSTREL.DLL, a.exe, , , , START 09:05:31, STOP 09:05:40, CLEAN 09:05:41\n"
          "OSTREL.DLL, a.exe, , , , START 9:05:31\nOSTREL.DLL, a.exe, , , , START 24:00:00, STOP, CLEAN 09:60:00\n"
-         "OSTREL.DLL, a.exe, , , , STOP 09:05:31, START 09:05:40, CLEAN 09:05:41",
+         "OSTREL.DLL, a.exe, , , , STOP 09:05:31, START 09:05:40, CLEAN 09:05:41\n"
+         "OSTREL.DLL, a.exe, , , , , , CLEAN 09:05:41\nOSTREL.DLL, a.exe, , , , , STOP 09:05:40, CLEAN 09:05:41",
          false,
-         {"1:E:START without CLEAN", "2:E:START without CLEAN", "3:E:STOP or CLEAN without START",
+         {"1:E:START without CLEAN", "2:E:START without CLEAN",
+          "3:E:STOP or CLEAN without START: the engine will stamp START, pass over the install and clean up",
           "4:W:finished on an earlier run", "5:E:'START 9:05:31' is no START stamp", "6:E:'START 24:00:00' is no START stamp",
           "6:E:'STOP' is no STOP stamp", "6:E:'CLEAN 09:60:00' is no CLEAN stamp",
-          "7:E:'STOP 09:05:31' is no START stamp", "7:E:'START 09:05:40' is no STOP stamp"}},
+          "7:E:'STOP 09:05:31' is no START stamp", "7:E:'START 09:05:40' is no STOP stamp",
+          "8:E:STOP or CLEAN without START: the engine will stamp START and install, but neither clean up nor restart",
+          "9:E:STOP or CLEAN without START: the engine will stamp START and do nothing else"}},
     };
     for (const CheckRow& row : rows) {
         const std::vector<std::string> got = Check(row.list, row.withSources ? &kSources : nullptr);
@@ -127,4 +132,73 @@ TEST(RunListCheck, FindsLinesTheEngineCannotHoldWithTheirStamps)
     ASSERT_EQ(got.size(), 3u) << ::testing::PrintToString(got);
     EXPECT_EQ(got[0].substr(0, 48), "1:E:with its three stamps the line would be 4140");
     EXPECT_EQ(got[1].substr(0, 26), "3:E:the line is 4097 chara");
+}
+
+namespace
+{
+
+std::string EmptyStamps()
+{
+    return "\"stamps\": {\"START\": \"\", \"STOP\": \"\", \"CLEAN\": \"\"}}";
+}
+
+struct JsonRow
+{
+    std::string list;
+    std::string expected;  // the whole output
+};
+
+} // namespace
+
+TEST(RunListCheck, PrintsTheEngineReadingAsJson)
+{
+    const std::string head = "OSTREL.DLL, " + std::string(4095 - 12, 'x');
+    const JsonRow rows[] = {
+        {"", "{\"entries\": [],\n\"findings\": [],\n\"errors\": 0, \"warnings\": 0}\n"},
+        // Blank and comment lines count as lines; fields are trimmed, REBOOT in any case.
+        {"# c\r\n \t\r\n  OSTREL.DLL,a.exe -s,C:\\APPS ,600,reboot\r\n",
+         "{\"entries\": [\n {\"number\": 1, \"line_number\": 3, \"engine_line_number\": 3, \"cut\": false, "
+         "\"line\": \"OSTREL.DLL,a.exe -s,C:\\\\APPS ,600,reboot\", "
+         "\"formatted\": \"OSTREL.DLL, a.exe -s, C:\\\\APPS, 600, REBOOT\", \"wrapper\": \"OSTREL.DLL\", "
+         "\"command\": \"a.exe -s\", \"cleanup\": \"C:\\\\APPS\", \"timeout\": \"600\", \"timeout_seconds\": 600, "
+         "\"reboot\": true, " + EmptyStamps() + "],\n\"findings\": [],\n\"errors\": 0, \"warnings\": 0}\n"},
+        // Stamps as the engine holds them: any text in their place is set.
+        {"OSTREL.DLL, a.exe, , soon, no, START 9:05, , CLEAN 10:00:00",
+         "{\"entries\": [\n {\"number\": 1, \"line_number\": 1, \"engine_line_number\": 1, \"cut\": false, "
+         "\"line\": \"OSTREL.DLL, a.exe, , soon, no, START 9:05, , CLEAN 10:00:00\", "
+         "\"formatted\": \"OSTREL.DLL, a.exe, , soon, , START 9:05, , CLEAN 10:00:00\", \"wrapper\": \"OSTREL.DLL\", "
+         "\"command\": \"a.exe\", \"cleanup\": \"\", \"timeout\": \"soon\", \"timeout_seconds\": 0, \"reboot\": false, "
+         "\"stamps\": {\"START\": \"START 9:05\", \"STOP\": \"\", \"CLEAN\": \"CLEAN 10:00:00\"}}],\n\"findings\": [\n"
+         " {\"line_number\": 1, \"level\": \"warning\", \"text\": \"time-out 'soon' is read as 900 seconds (the default)\"},\n"
+         " {\"line_number\": 1, \"level\": \"warning\", \"text\": \"fifth field 'no' is not REBOOT: no restart, and the "
+         "engine's rewrite drops it\"},\n {\"line_number\": 1, \"level\": \"error\", \"text\": \"'START 9:05' is no START "
+         "stamp (\\\"START HH:MM:SS\\\" or empty)\"}],\n\"errors\": 1, \"warnings\": 2}\n"},
+        // A line over the limit: its rest is an entry of its own, and the lines after it
+        // are one further on in the engine's count.
+        {head + " OSTREL.DLL, b.exe\nOSTREL.DLL, c.exe\n",
+         "{\"entries\": [\n {\"number\": 1, \"line_number\": 1, \"engine_line_number\": 1, \"cut\": true, \"line\": \"" +
+         head + "\", \"formatted\": \"" + head + ", , , \", \"wrapper\": \"OSTREL.DLL\", \"command\": \"" +
+         head.substr(12) + "\", \"cleanup\": \"\", \"timeout\": \"\", \"timeout_seconds\": 0, \"reboot\": false, " +
+         EmptyStamps() + ",\n {\"number\": 2, \"line_number\": 1, \"engine_line_number\": 2, \"cut\": true, "
+         "\"line\": \"OSTREL.DLL, b.exe\", \"formatted\": \"OSTREL.DLL, b.exe, , , \", \"wrapper\": \"OSTREL.DLL\", "
+         "\"command\": \"b.exe\", \"cleanup\": \"\", \"timeout\": \"\", \"timeout_seconds\": 0, \"reboot\": false, " +
+         EmptyStamps() + ",\n {\"number\": 3, \"line_number\": 2, \"engine_line_number\": 3, \"cut\": false, "
+         "\"line\": \"OSTREL.DLL, c.exe\", \"formatted\": \"OSTREL.DLL, c.exe, , , \", \"wrapper\": \"OSTREL.DLL\", "
+         "\"command\": \"c.exe\", \"cleanup\": \"\", \"timeout\": \"\", \"timeout_seconds\": 0, \"reboot\": false, " +
+         EmptyStamps() + "],\n\"findings\": [\n {\"line_number\": 1, \"level\": \"error\", \"text\": \"the line is 4113 "
+         "characters long: the engine reads only 4095 as one line and the rest as another\"},\n {\"line_number\": 1, "
+         "\"level\": \"error\", \"text\": \"with its three stamps the line would be 4148 characters, over the 4095 the "
+         "engine can record: it would stop here\"}],\n\"errors\": 2, \"warnings\": 0}\n"},
+        // Windows text: 0xE9 and 0x80 as their characters, an undefined byte as its control
+        // character, quotes, backslashes and control bytes escaped.
+        {std::string("OSTREL.DLL, caf\xE9\x80\x81 \"q\\\x01\x7F.exe"),
+         "{\"entries\": [\n {\"number\": 1, \"line_number\": 1, \"engine_line_number\": 1, \"cut\": false, "
+         "\"line\": \"OSTREL.DLL, caf\xC3\xA9\xE2\x82\xAC\xC2\x81 \\\"q\\\\\\u0001\\u007f.exe\", "
+         "\"formatted\": \"OSTREL.DLL, caf\xC3\xA9\xE2\x82\xAC\xC2\x81 \\\"q\\\\\\u0001\\u007f.exe, , , \", "
+         "\"wrapper\": \"OSTREL.DLL\", \"command\": \"caf\xC3\xA9\xE2\x82\xAC\xC2\x81 \\\"q\\\\\\u0001\\u007f.exe\", "
+         "\"cleanup\": \"\", \"timeout\": \"\", \"timeout_seconds\": 0, \"reboot\": false, " + EmptyStamps() +
+         "],\n\"findings\": [],\n\"errors\": 0, \"warnings\": 0}\n"},
+    };
+    for (const JsonRow& row : rows)
+        EXPECT_EQ(FormatRunListJson(row.list, CheckRunList(row.list, nullptr)), row.expected) << row.list.substr(0, 80);
 }

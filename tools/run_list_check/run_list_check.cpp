@@ -185,7 +185,9 @@ void CheckStamps(const CRunEntry& entry, CFindings& findings)
         findings.Error("START without CLEAN: the engine will report an interrupted install (\"Failing Download\") "
                        "and stop here");
     else if (!start && (stop || clean))
-        findings.Error("STOP or CLEAN without START: the engine will stamp START and pass over the install");
+        findings.Error(std::string("STOP or CLEAN without START: the engine will stamp START") +
+                       (!stop ? " and install, but neither clean up nor restart"
+                              : clean ? " and do nothing else" : ", pass over the install and clean up"));
     else if (start && clean)
         findings.Warning(stop ? "finished on an earlier run: the engine passes over it"
                               : "START and CLEAN without STOP: the engine passes over it, nothing installed");

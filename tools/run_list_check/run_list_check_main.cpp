@@ -1,7 +1,9 @@
-// run-list-check RUN.NUV [--sources DIR]: what would go wrong with a run list on the
-// machine, line by line. Exit code 0 without errors (warnings allowed), 1 with
+// run-list-check RUN.NUV [--sources DIR] [--json]: what would go wrong with a run list
+// on the machine, line by line; with --json, the list as the engine reads it and the
+// findings, as one JSON object. Exit code 0 without errors (warnings allowed), 1 with
 // errors, 2 when the list cannot be read or the command line is wrong.
 #include "run_list_check.h"
+#include "run_list_json.h"
 #include "source_folder.h"
 
 #include <filesystem>
@@ -14,8 +16,9 @@
 namespace
 {
 
-const char kUsage[] = "usage: run-list-check RUN.NUV [--sources DIR]\n"
-                      "  DIR holds one folder per drive, named by its letter (C, D, ...)\n";
+const char kUsage[] = "usage: run-list-check RUN.NUV [--sources DIR] [--json]\n"
+                      "  DIR holds one folder per drive, named by its letter (C, D, ...)\n"
+                      "  --json prints the list as the engine reads it, and the findings, as JSON\n";
 
 bool IsFolderPath(const std::string& path)
 {
@@ -29,10 +32,13 @@ int main(int argc, char** argv)
 {
     std::string list;
     std::string sources;
+    bool json = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--sources" && i + 1 < argc && sources.empty())
             sources = argv[++i];
+        else if (arg == "--json" && !json)
+            json = true;
         else if (list.empty() && arg.compare(0, 2, "--") != 0)
             list = arg;
         else
@@ -57,9 +63,17 @@ int main(int argc, char** argv)
             return std::cerr << sources << ": holds no drive folder (C, D, ...)\n", 2;
     }
 
+    const std::vector<RunListFinding> findings = CheckRunList(bytes.str(), tree.get());
+    if (json) {
+        std::cout << FormatRunListJson(bytes.str(), findings);
+        for (const RunListFinding& finding : findings)
+            if (finding.level == FindingLevel::Error)
+                return 1;
+        return 0;
+    }
     int errors = 0;
     int warnings = 0;
-    for (const RunListFinding& finding : CheckRunList(bytes.str(), tree.get())) {
+    for (const RunListFinding& finding : findings) {
         const bool error = finding.level == FindingLevel::Error;
         (error ? errors : warnings)++;
         std::cout << list << ":" << finding.lineNumber << ": " << (error ? "error: " : "warning: ") << finding.text

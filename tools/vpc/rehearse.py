@@ -39,7 +39,7 @@ import time
 
 from . import attribution, machine_diff, report, timeline
 from .boot import environment, process_ids
-from .check import REPO, check_run_list
+from .check import REPO, check_run_list, read_run_list
 from .host import VpcError
 from .pc import VirtualPC
 from .prefix import wine_version
@@ -214,6 +214,18 @@ def program_version(path):
     return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
 
 
+def progress_text(entries):
+    """The progress line's text for the run list as the engine reads it."""
+    if not entries:
+        return "no entries"
+    for entry in entries:
+        stamps = entry["stamps"]
+        if stamps["START"] and not (stamps["STOP"] and stamps["CLEAN"]):
+            return "entry %d of %d: %s %s" % (entry["number"], len(entries), entry["wrapper"], entry["command"])
+    finished = sum(1 for e in entries if all(e["stamps"].values()))
+    return "%d of %d entries done" % (finished, len(entries))
+
+
 class StampWatch:
     """When each entry's stamps appeared, read from Linux: a thread looks at the run
     list every 10 ms and reads each new version of it. A stamp first seen in a version
@@ -246,19 +258,19 @@ class StampWatch:
             before = os.stat(self.path)
             if (before.st_ino, before.st_size, before.st_mtime_ns) == self._last:
                 return
-            with open(self.path, "rb") as f:
-                text = f.read().decode("latin-1")
+            # The engine's reading, through the check built before the run.
+            entries = report.run_list_entries(read_run_list(self.path, build=False))
             after = os.stat(self.path)
-        except OSError:
+        except (OSError, VpcError):
             return  # being replaced this instant: the next look tells
         version = (after.st_ino, after.st_size, after.st_mtime_ns)
         if version != (before.st_ino, before.st_size, before.st_mtime_ns):
             return
         self._last = version
-        self.read(text, after.st_mtime_ns / 1e9)
+        self.read(entries, after.st_mtime_ns / 1e9)
 
-    def read(self, text, written):
-        entries = report.parse_run_list(text)
+    def read(self, entries, written):
+        """Takes the entries of a version of the list written at that time."""
         self.entries = entries
         for entry in entries:
             for name, value in entry["stamps"].items():
@@ -426,15 +438,7 @@ class Rehearsal:
         self.progress.show("boot %d: %s" % (self.boot, text) if not text.startswith("restart") else text, elapsed)
 
     def progress_line(self):
-        entries = self.stamps.entries
-        if not entries:
-            return "no entries"
-        for entry in entries:
-            stamps = entry["stamps"]
-            if stamps["START"] and not (stamps["STOP"] and stamps["CLEAN"]):
-                return "entry %d of %d: %s %s" % (entry["number"], len(entries), entry["wrapper"], entry["command"])
-        finished = sum(1 for e in entries if all(e["stamps"].values()))
-        return "%d of %d entries done" % (finished, len(entries))
+        return progress_text(self.stamps.entries)
 
     def read_log(self, pc):
         try:

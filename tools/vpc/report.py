@@ -18,6 +18,7 @@ import shutil
 import sys
 
 from . import timeline as draw
+from .check import read_run_list
 from .host import VpcError
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "templates")
@@ -41,6 +42,13 @@ ENTRY_DONE = "\tDeleting entry object..."
 RESTART = "CNUVApp::ExitWindowsEx(...) shutting down system."
 STAMP = re.compile(r"^(START|STOP|CLEAN) (\d\d):(\d\d):(\d\d)$")
 FAILING_DOWNLOAD = "Failing Download."
+# The engine's reports about an entry that end its pass, and what each says of it.
+FAILURES = (
+    ("Installation Failed", "install failed"),
+    ("LoadWrapperAndCreateInstace return NULL", "plug-in not loaded"),
+    ("CleanupInstallationFiles Failed", "clean-up failed"),
+    ("Unable to record the", "stamp not recorded"),
+)
 STAMP_NAMES = ("START", "STOP", "CLEAN")
 LOG_TAIL = 25
 
@@ -73,25 +81,11 @@ def split_lines(text):
 
 # ----- the run list --------------------------------------------------------------------------
 
-def parse_run_list(text):
-    """The entries of a run list as the engine reads them: every line that is neither
-    blank nor a comment, split at its commas, with its line number and its stamps."""
-    entries = []
-    for number, line in enumerate(split_lines(text), 1):
-        stripped = line.strip()
-        if not stripped or stripped.startswith("#"):
-            continue
-        fields = [f.strip() for f in stripped.split(",")] + [""] * 8
-        stamps = {}
-        for name, field in zip(STAMP_NAMES, fields[5:8]):
-            match = STAMP.match(field)
-            stamps[name] = field if match and match.group(1) == name else ""
-        entries.append({
-            "number": len(entries) + 1, "line_number": number, "line": stripped,
-            "wrapper": fields[0], "command": fields[1], "cleanup": fields[2], "timeout": fields[3],
-            "reboot": fields[4].upper() == "REBOOT", "stamps": stamps,
-        })
-    return entries
+def run_list_entries(reading):
+    """The report's entries: the run list as the engine reads it (check.read_run_list's
+    result, or None for no list), each a dict of its own. A stamp counts as set when its
+    field is not empty, as the engine counts it."""
+    return [dict(entry, stamps=dict(entry["stamps"])) for entry in (reading or {"entries": []})["entries"]]
 
 
 def stamp_seconds(stamp):
@@ -117,14 +111,27 @@ def error_records(lines):
     return records
 
 
-def matching_entry(entries, quoted):
-    """The entry a quoted line stands for: the same first five fields."""
-    fields = [f.strip() for f in quoted.split(",")] + [""] * 5
-    for entry in entries:
-        own = [f.strip() for f in entry["line"].split(",")] + [""] * 5
-        if [f.upper() for f in fields[:5]] == [f.upper() for f in own[:5]]:
-            return entry
-    return None
+def first_fields(formatted):
+    return [f.strip().upper() for f in (formatted.split(",") + [""] * 5)[:5]]
+
+
+def record_entries(entries, quoted, work):
+    """The entries a record's quoted line may stand for; one when it can be told. The
+    engine quotes an entry as it writes it back (its formatted line, stamps included),
+    so the entry whose line is that now is the one; with several of the same first five
+    fields and none the same, an entry finished since cannot be it, nor one the log's
+    walk (work, from walk_log) never worked on."""
+    same = [e for e in entries if first_fields(e["formatted"]) == first_fields(quoted)]
+    narrowings = (
+        lambda e: e["formatted"] == quoted,
+        lambda e: not all(e["stamps"].values()),
+        lambda e: e["number"] in work,
+    )
+    for keep in narrowings:
+        if len(same) <= 1:
+            break
+        same = [e for e in same if keep(e)] or same
+    return same
 
 
 # ----- the log -----------------------------------------------------------------------------------
@@ -181,23 +188,22 @@ def walk_log(log, entries):
 # ----- the model ---------------------------------------------------------------------------------
 
 def entry_result(entry, records):
+    """What became of an entry: the first failure the engine reported of it, else what
+    its stamps say. A stamp the engine did not write changes what its pass does (a CLEAN
+    stamp alone: START is written and the install runs), not whether a failure shows."""
     start, stop, clean = (bool(entry["stamps"][n]) for n in STAMP_NAMES)
     texts = "\n".join(line for r in records for line in r["lines"])
-    if start and stop and clean:
+    failure = next((said for r in records for text, said in FAILURES if any(text in line for line in r["lines"])),
+                   None)
+    if failure:
+        result, kind = failure, "failed"
+    elif start and stop and clean:
         result, kind = "done", "done"
     elif start and stop:
-        result, kind = "clean-up failed", "failed"
-    elif start and not stop and not clean:
-        if "Installation Failed" in texts:
-            result = "install failed"
-        elif "LoadWrapperAndCreateInstace return NULL" in texts:
-            result = "plug-in not loaded"
-        elif "Unable to record the" in texts:
-            result = "stamp not recorded"
-        else:
-            result = "started, not finished"
-        kind = "failed"
-    elif not (start or stop or clean):
+        result, kind = "installed, clean-up not finished", "failed"
+    elif start:
+        result, kind = "started, not finished", "failed"
+    elif not (stop or clean):
         result, kind = "not reached", "waiting"
     else:
         result, kind = "stamps written by hand: %s" % ", ".join(n for n in STAMP_NAMES if entry["stamps"][n]), "other"
@@ -237,6 +243,7 @@ def read_velk(folder, a_log=None):
         "done": paths["done"] is not None,
         "a_log": read_text(a_log) if a_log and os.path.isfile(a_log) else None,
         "a_log_path": a_log if a_log and os.path.isfile(a_log) else None,
+        "reading": read_run_list(paths["run_list"]) if paths["run_list"] else None,
     }
 
 
@@ -244,22 +251,30 @@ def build_model(records, title, machine=None, rehearsal=None):
     """The report's facts. records: read_velk's result. machine: what the PC was (arch,
     family, factory). rehearsal: what only a rehearsal has (boots, host times,
     screenshots, changes per boot, the end state, what was left out, the check)."""
-    entries = parse_run_list(records["run_list"] or "")
+    entries = run_list_entries(records.get("reading"))
     error_lines = split_lines(records["errors"]) if records["errors"] is not None else []
     log = parse_log(records["log"]) if records["log"] is not None else []
     starts, restarts, work = walk_log(log, entries)
 
     by_entry = {e["number"]: [] for e in entries}
+    unsure = {e["number"]: [] for e in entries}
     for record in error_records(error_lines):
-        entry = matching_entry(entries, record["quoted"]) if record["quoted"] else None
-        if entry:
-            by_entry[entry["number"]].append(record)
+        owners = record_entries(entries, record["quoted"], work) if record["quoted"] else []
+        if len(owners) == 1:
+            by_entry[owners[0]["number"]].append(record)
+        # Where the list cannot tell, each candidate shows the record as not surely its own.
+        for owner in owners if len(owners) > 1 else []:
+            unsure[owner["number"]].append(dict(record, of=" or ".join(str(o["number"]) for o in owners)))
 
     timed = {}
     for entry in entries:
         result, kind = entry_result(entry, by_entry[entry["number"]])
+        for record in unsure[entry["number"]][:1]:
+            result += "; an error of entry %s (the error file cannot tell which)" % record["of"]
         entry["result"], entry["result_kind"] = result, kind
         entry["errors"] = [line for r in by_entry[entry["number"]] for line in r["lines"]]
+        for record in unsure[entry["number"]]:
+            entry["errors"] += ["(of entry %s; the error file cannot tell which)" % record["of"]] + record["lines"]
         entry["cleanup_state"] = None
         if entry["number"] in work:
             first, last = work[entry["number"]]
