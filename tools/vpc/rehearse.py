@@ -495,10 +495,11 @@ def wait_for(condition, timeout, failure):
 
 
 def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, time_limit=DEFAULT_TIME_LIMIT,
-             keep=False, force=False, stdout=sys.stdout, stderr=sys.stderr):
-    """Checks the list, runs it in a virtual PC and writes the report. Returns the exit
-    code: 0 when the run finished without an error file, 1 when it did not, 2 when the
-    check found errors (unless forced) or the rehearsal could not be made."""
+             keep=False, force=False, stdout=sys.stdout, stderr=sys.stderr, junit=None):
+    """Checks the list, runs it in a virtual PC and writes the report (and junit, a
+    junit.JUnitFile, when given). Returns the exit code: 0 when the run finished without
+    an error file, 1 when it did not, 2 when the check found errors (unless forced) or
+    the rehearsal could not be made."""
     report.prepare_out(out)
     check_path = os.path.join(out, "check.txt")
     with open(check_path, "w") as found:
@@ -514,6 +515,8 @@ def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, t
                           time_limit=time_limit, keep=keep, check_text=check_text, progress=stderr)
     model = rehearsal.run()
     page = report.write_report(model, out)
+    if junit:
+        junit.write(model)
     with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
         stdout.write(f.read())
     stdout.write("\nThe report: %s\n" % page)
