@@ -9,7 +9,7 @@ import xml.etree.ElementTree as ET
 import pytest
 
 from conftest import REPO
-from vpc import junit, machine_diff, report
+from vpc import junit, machine_diff, pictures, report, samples
 from vpc.registry import RUN_KEY
 from vpc.rehearse import Rehearsal
 
@@ -159,3 +159,18 @@ LABELS = (
 @pytest.mark.parametrize("command,label", LABELS)
 def test_a_timeline_label_names_the_program_and_its_arguments(command, label):
     assert report.row_label({"number": 2, "wrapper": "OSTREL.DLL", "command": command}) == label
+
+
+@pytest.mark.native
+def test_the_report_picture_is_made_in_a_folder_of_its_own(tmp_path, monkeypatch):
+    # The neutral folder, there already: someone's, or another run's. It is left alone.
+    neutral = tmp_path / "velk-example"
+    neutral.mkdir()
+    (neutral / "mine.txt").write_text("mine")
+    monkeypatch.setattr(pictures, "NEUTRAL", str(neutral))
+    for _, built in samples.PACKAGES:
+        (tmp_path / "build" / built).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / "build" / built).write_bytes(b"MZ")
+    with pytest.raises(report.VpcError, match="is there already"):
+        pictures.rehearsal_report(str(tmp_path / "docs"), "win32", str(tmp_path / "build"))
+    assert os.listdir(neutral) == ["mine.txt"]
