@@ -9,6 +9,7 @@ import re
 import shutil
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
 
 import pytest
 
@@ -75,7 +76,8 @@ def rehearsal(tmp_path_factory):
                 write_list(folder, text, arch)
                 result = vpc_command("rehearse", os.path.join(folder, "RUN.NUV"), "--sources",
                                      os.path.join(folder, "src"), "--arch", arch, "--out",
-                                     os.path.join(folder, "out"), *options)
+                                     os.path.join(folder, "out"), "--junit", os.path.join(folder, "junit.xml"),
+                                     *options)
                 with open(os.path.join(folder, "result.json"), "w") as f:
                     json.dump([result.returncode, result.stdout, result.stderr], f)
         return Rehearsed(folder)
@@ -255,6 +257,10 @@ def test_a_list_with_a_check_error_is_refused_unless_forced_and_then_fails(arch,
         page = f.read()
     assert re.search(r'<tr class="entry failed" id="entry-1">.*?install failed', page, re.S)
     assert wrapper_line.replace("'", "&#39;") in page
+    # CI sees the same: the entry failed with its error lines, the one not reached skipped.
+    cases = ET.parse(os.path.join(failed.folder, "junit.xml")).getroot().iter("testcase")
+    assert [(c[0].tag if len(c) else "passed", (c[0].text or "").split("\n")[0]) for c in cases] == [
+        ("failure", wrapper_line), ("skipped", ""), ("failure", "failed")]
 
 
 def test_the_report_from_a_copy_of_the_pc_matches_the_rehearsal(arch, rehearsal, tmp_path):

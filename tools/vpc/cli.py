@@ -6,11 +6,15 @@ import sys
 
 from .check import REPO, check_run_list
 from .host import ARCHS, VpcError, can_run
+from .junit import JUnitFile, failed_model
 from .pc import VirtualPC
 from .prefix import template_path
 
 REHEARSAL_OUT = os.path.join(REPO, "build", "rehearsal")
 REPORT_OUT = os.path.join(REPO, "build", "report")
+JUNIT_HELP = ("also write the outcome as a JUnit XML file for CI: one test case per entry of the run list "
+              "(failed with the error file's lines about it, skipped when not reached) and one for the "
+              "whole run; not inside --out")
 
 
 def positive_seconds(text):
@@ -63,6 +67,7 @@ def main(argv=None):
                           help="the report's folder, new or holding an earlier report (default build/rehearsal)")
     rehearse.add_argument("--keep", dest="sub_keep", action="store_true", help="keep the virtual PC's folder")
     rehearse.add_argument("--force", action="store_true", help="run the list even when the check finds errors")
+    rehearse.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
 
     report = sub.add_parser(
         "report", help="make the report of a real PC from a copy of its C:\\VELK folder",
@@ -72,19 +77,43 @@ def main(argv=None):
     report.add_argument("--a-log", metavar="FILE", help="a copy of the diskette's a:\\LOG")
     report.add_argument("--out", default=REPORT_OUT, metavar="DIR",
                         help="the report's folder, new or holding an earlier report (default build/report)")
+    report.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
 
     try:
         args = parser.parse_args(argv)
     except SystemExit as leaving:
         return leaving.code
+    junit = None
     try:
-        return run_verb(parser, args)
+        junit = junit_file(args)
+        code = run_verb(parser, args, junit)
     except VpcError as error:
         print("vpc: %s" % error, file=sys.stderr)
-        return 2
+        code, why = 2, str(error)
+    else:
+        why = "ended with exit code %d before it made a report" % code
+    if junit and not junit.written:
+        try:
+            junit.write(failed_model("scripts/vpc %s" % args.verb, why))
+        except VpcError as error:
+            print("vpc: %s" % error, file=sys.stderr)
+            code = 2
+    return code
 
 
-def run_verb(parser, args):
+def junit_file(args):
+    """The file --junit names, refused before the run where it cannot be written or
+    where the report's folder, which the next report empties, holds it."""
+    if not getattr(args, "junit", None):
+        return None
+    out = os.path.abspath(args.out)
+    if os.path.abspath(args.junit).startswith(out.rstrip(os.sep) + os.sep):
+        raise VpcError("%s lies inside the report's folder %s, which the next report empties; name a file "
+                       "outside it for --junit" % (args.junit, args.out))
+    return JUnitFile(args.junit)
+
+
+def run_verb(parser, args, junit=None):
     if args.verb == "check":
         return check_run_list(args.run_list, args.sources)
     if args.verb == "can-run":
@@ -104,7 +133,8 @@ def run_verb(parser, args):
                 print("vpc: %s: no such %s" % (path, what), file=sys.stderr)
                 return 2
         return rehearse(args.run_list, args.sources, args.out, arch=arch, family=family, factory=args.factory,
-                        time_limit=args.time_limit, keep=args.keep or args.sub_keep, force=args.force)
+                        time_limit=args.time_limit, keep=args.keep or args.sub_keep, force=args.force,
+                        junit=junit)
     if args.verb == "report":
         from .report import make_report
         if not os.path.isdir(args.velk):
@@ -113,7 +143,7 @@ def run_verb(parser, args):
         if args.a_log and not os.path.isfile(args.a_log):
             print("vpc: %s: no such file" % args.a_log, file=sys.stderr)
             return 2
-        return make_report(args.velk, args.out, args.a_log)
+        return make_report(args.velk, args.out, args.a_log, junit=junit)
     if args.verb == "template":
         print(template_path(args.arch))
         return 0

@@ -1,15 +1,20 @@
 """scripts/screenshots: the pictures in docs/, taken from the programs themselves running
-in virtual PCs under Xvfb, so that they show what a person sees with today's build."""
+in virtual PCs under Xvfb, so that they show what a person sees with today's build, and
+the page of a rehearsal of the sample list as a browser shows it."""
 
+import io
 import json
 import os
+import shutil
+import subprocess
 import time
 
+from . import samples
 from .check import REPO
 from .host import VpcError
 from .pc import VirtualPC
 from .registry import RUN_KEY
-from .rehearse import draw_window_frames, ensure_built
+from .rehearse import draw_window_frames, ensure_built, rehearse
 from .screen import read_png, shows_text, write_png
 
 DOCS = os.path.join(REPO, "docs")
@@ -127,16 +132,62 @@ def utilities(pc, camera, build):
 
 PICTURES = (progress_and_countdown, development_mode, utilities)
 
+# The report's picture is made here, so that the paths it shows are those of no one's
+# machine: the page names the run list, the sources and the log by their full paths.
+NEUTRAL = "/tmp/velk-example"
+CHROMIUM = "/usr/bin/chromium"
+PAGE_SIZE = "1024,1380"
 
-def renew(out=DOCS, arch="win32", say=print):
-    """Takes every picture again; returns their paths."""
+
+def rehearsal_report(out, arch, build):
+    """rehearsal-report.png: the page of a rehearsal of the sample list, its first screen
+    and a half as Chromium shows it, with the network off where the machine allows."""
+    for _, built in samples.PACKAGES:
+        if not os.path.exists(os.path.join(build, built)):
+            raise VpcError("%s is not built: cmake --build --preset %s --target demo_packages"
+                           % (os.path.join(build, built), arch))
+    try:
+        os.mkdir(NEUTRAL)
+    except FileExistsError:
+        raise VpcError("%s is there already: another scripts/screenshots runs, or one was stopped; "
+                       "remove it when none runs" % NEUTRAL)
+    try:
+        run_list = os.path.join(NEUTRAL, "samples", "RUN.NUV")
+        sources = os.path.join(NEUTRAL, "samples", "sources")
+        samples.lay_out_sources(build, sources)
+        shutil.copyfile(samples.RUN_LIST, run_list)
+        report = os.path.join(NEUTRAL, "report")
+        printed = io.StringIO()
+        if rehearse(run_list, sources, report, arch=arch, stdout=printed) != 0:
+            raise VpcError("the rehearsal of the sample list failed:\n" + printed.getvalue())
+        isolated = subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0
+        picture = os.path.join(out, "rehearsal-report.png")
+        command = (["unshare", "-n"] if isolated else []) + [
+            CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--hide-scrollbars",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+            "--user-data-dir=" + os.path.join(NEUTRAL, "browser"), "--window-size=" + PAGE_SIZE,
+            "--screenshot=" + picture, "file://" + os.path.join(report, "report.html")]
+        shown = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
+        if shown.returncode != 0 or not os.path.exists(picture):
+            raise VpcError("Chromium made no picture of the page: " + shown.stderr.strip()[-500:])
+        return picture
+    finally:
+        shutil.rmtree(NEUTRAL)
+
+
+def renew(out=DOCS, arch="win32", say=print, which=("windows", "report")):
+    """Takes the pictures again: the programs' windows, the rehearsal's page, or both;
+    returns their paths."""
     os.makedirs(out, exist_ok=True)
     build = ensure_built(arch, os.path.join(REPO, "build", "screenshots-build.log"))
     taken = []
-    for pictures in PICTURES:
+    for pictures in PICTURES if "windows" in which else ():
         with VirtualPC(arch=arch, display=True) as pc:
             camera = Camera(pc, build, out)
             for path in pictures(pc, camera, build):
                 say("screenshots: " + path)
                 taken.append(path)
+    if "report" in which:
+        taken.append(rehearsal_report(out, arch, build))
+        say("screenshots: " + taken[-1])
     return taken

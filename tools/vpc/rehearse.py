@@ -128,6 +128,10 @@ ERROR_FILE = "c:\\velk\\nuv.err"
 NUV_LOG = "c:\\velk\\nuv.log"
 
 
+# What the rehearsal's clock notes of each boot (seconds since 1970, None when not seen).
+BOOT_TIMES = ("boot", "started", "engine_started", "engine_ended", "held", "released", "ended")
+
+
 class Interrupted(Exception):
     """Ctrl-C or SIGTERM: the rehearsal ends its PC and writes the report of what ran."""
 
@@ -692,7 +696,8 @@ class Rehearsal:
             until = boot.get("held") or boot.get("ended") or ended
             for window in self.stamps.windows(boot["started"], until):
                 windows.append(dict(window, boot=boot["boot"]))
-        return {"boots": self.boots, "windows": windows, "ended": ended}
+        boots = [dict({name: None for name in BOOT_TIMES}, **boot) for boot in self.boots]
+        return {"boots": boots, "windows": windows, "ended": ended}
 
     def model(self, boots, seconds, stopped):
         clock = self.clock()
@@ -704,9 +709,9 @@ class Rehearsal:
             before, after = self.snapshots[i], self.snapshots[i + 1]
             found = machine_diff.compare(before, after)
             windows = [w for w in clock["windows"] if w["boot"] == number]
-            began = clock["boots"][i]["started"] if i < len(clock["boots"]) else self.snapshot_times[i]
-            boot_end = self.snapshot_times[i + 1]
-            cleanups = self.stamps.cleaned(began, boot_end) if self.stamps else {}
+            began = clock["boots"][i]["started"] if i < len(clock["boots"]) else None
+            boot_end = self.snapshot_times[i + 1] if i + 1 < len(self.snapshot_times) else clock["ended"]
+            cleanups = self.stamps.cleaned(began, boot_end) if self.stamps and began is not None else {}
             groups = attribution.attribute(found, after.file_times, after.key_times, windows, began, cleanups)
             changes.append({
                 "boot": number, "title": "Boot %d: from %s to %s" % (number, since, until),
@@ -781,11 +786,11 @@ class Interruption:
 
 
 def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, time_limit=DEFAULT_TIME_LIMIT,
-             keep=False, force=False, stdout=sys.stdout, stderr=sys.stderr):
-    """Checks the list, runs it in a virtual PC and writes the report. Returns the exit
-    code: 0 when the run finished without an error file, 1 when it did not (also when
-    it was interrupted), 2 when the check found errors (unless forced) or the rehearsal
-    could not be made."""
+             keep=False, force=False, stdout=sys.stdout, stderr=sys.stderr, junit=None):
+    """Checks the list, runs it in a virtual PC and writes the report (and junit, a
+    junit.JUnitFile, when given). Returns the exit code: 0 when the run finished without
+    an error file, 1 when it did not (also when it was interrupted), 2 when the check
+    found errors (unless forced) or the rehearsal could not be made."""
     report.prepare_out(out)
     check_path = os.path.join(out, "check.txt")
     with open(check_path, "w") as found:
@@ -810,6 +815,8 @@ def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, t
         for number, handler in handlers.items():
             signal.signal(number, handler)
     page = report.write_report(model, out)
+    if junit:
+        junit.write(model)
     with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
         stdout.write(f.read())
     stdout.write("\nThe report: %s\n" % page)

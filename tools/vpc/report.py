@@ -52,6 +52,10 @@ FAILURES = (
 STAMP_NAMES = ("START", "STOP", "CLEAN")
 LOG_TAIL = 25
 
+# report.json's layout (docs/report-json.md); raised whenever a field changes meaning or
+# goes, so that a CI script reading it can tell which page describes it.
+SCHEMA = 1
+
 FILE_NAMES = {"run_list": "RUN.NUV", "errors": "nuv.err", "log": "nuv.log", "done": "nuv.dun"}
 
 
@@ -311,6 +315,7 @@ def build_model(records, title, machine=None, rehearsal=None):
 
     log_lines = [("%s %s" % (w.strftime("%m/%d/%Y %H:%M:%S"), m)) if w else m for w, m in log]
     model = {
+        "schema": SCHEMA,
         "title": title,
         "kind": "rehearsal" if rehearsal else "machine",
         "machine": machine or {},
@@ -375,9 +380,37 @@ def timeline(entries, timed, starts, restarts, log, clock=None):
     return draw.layout(rows, marks)
 
 
+LABEL_WIDTH = 28
+# An unquoted path with spaces ("C:\Program Files\X\setup.exe /s") ends at the first
+# extension a program or package has, as Windows tries it, not at the first space.
+PROGRAM_PATH = re.compile(r"^([a-z]:|\\\\)?[^ ]*\\.*?\.(?:exe|com|bat|cmd|msi|msp|pif)(?=\s|$)", re.I)
+
+
+def program_and_arguments(command):
+    """(the program's file name, its arguments) of an entry's command."""
+    text = command.strip()
+    if text.startswith('"'):
+        end = text.find('"', 1)
+        path, rest = (text[1:end], text[end + 1:]) if end > 0 else (text[1:], "")
+    else:
+        match = PROGRAM_PATH.match(text) or re.match(r"^\S*", text)
+        path, rest = match.group(0), text[match.end():]
+    name = path.replace("/", "\\").rstrip("\\").split("\\")[-1]
+    return name, " ".join(rest.split())
+
+
 def row_label(entry):
-    text = "%d. %s %s" % (entry["number"], entry["wrapper"], entry["command"])
-    return text if len(text) <= 28 else text[:27] + "\u2026"
+    """The timeline's name of an entry: its number, the program's file name and its
+    arguments, cut at the end (at a word where that loses little) to fit beside the bars."""
+    name, arguments = program_and_arguments(entry["command"])
+    text = "%d. %s" % (entry["number"], " ".join(part for part in (name or entry["wrapper"], arguments) if part))
+    if len(text) <= LABEL_WIDTH:
+        return text
+    cut = text[:LABEL_WIDTH - 1]
+    space = cut.rfind(" ")
+    if space >= len("%d. %s" % (entry["number"], name)) and space > len(cut) - 10:
+        cut = cut[:space + 1]
+    return cut + "\u2026"
 
 
 def stamp_spans(entries):
@@ -454,15 +487,18 @@ def prepare_out(out):
         mark.write("A report of scripts/vpc: this folder is emptied when the next report is written here.\n")
 
 
-def make_report(velk, out, a_log=None, stdout=sys.stdout):
+def make_report(velk, out, a_log=None, stdout=sys.stdout, junit=None):
     """scripts/vpc report: the report of a real PC from a copy of its C:\\VELK. Returns 0
-    when the run finished without an error file, 1 when not, 2 without a run list."""
+    when the run finished without an error file, 1 when not, 2 without a run list.
+    junit: a junit.JUnitFile to write as well."""
     records = read_velk(velk, a_log)
     if records["run_list"] is None:
         raise VpcError("%s holds no RUN.NUV: give a copy of the PC's C:\\VELK folder" % velk)
     prepare_out(out)
     model = build_model(records, "Report of the PC's C:\\VELK (%s)" % os.path.basename(os.path.abspath(velk)))
     page = write_report(model, out)
+    if junit:
+        junit.write(model)
     with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
         stdout.write(f.read())
     stdout.write("\nThe report: %s\n" % page)
