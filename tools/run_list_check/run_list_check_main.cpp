@@ -3,6 +3,7 @@
 // errors, 2 when the list cannot be read or the command line is wrong.
 #include "run_list_check.h"
 #include "source_folder.h"
+#include "windows_name.h"
 
 #include <filesystem>
 #include <fstream>
@@ -62,8 +63,8 @@ int main(int argc, char** argv)
     for (const RunListFinding& finding : CheckRunList(bytes.str(), tree.get())) {
         const bool error = finding.level == FindingLevel::Error;
         (error ? errors : warnings)++;
-        std::cout << list << ":" << finding.lineNumber << ": " << (error ? "error: " : "warning: ") << finding.text
-                  << "\n";
+        std::cout << list << ":" << finding.lineNumber << ": " << (error ? "error: " : "warning: ")
+                  << ConvertWindowsTextToUtf8(finding.text) << "\n";
     }
     std::cout << errors << (errors == 1 ? " error, " : " errors, ") << warnings
               << (warnings == 1 ? " warning" : " warnings") << "\n";
