@@ -518,11 +518,12 @@ def wait_for(condition, timeout, failure):
 
 
 def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, time_limit=DEFAULT_TIME_LIMIT,
-             keep=False, force=False, stdout=sys.stdout, stderr=sys.stderr):
+             keep=False, force=False, stdout=None, stderr=None):
     """Checks the list, runs it in a virtual PC and writes the report. Returns the exit
     code: 0 when the run finished without an error file, 1 when it did not, 2 when the
     check found errors (unless forced). An output folder it may not use, or a rehearsal
     that could not be made, raises VpcError or OSError (exit code 2 at the command line)."""
+    stdout, stderr = stdout or sys.stdout, stderr or sys.stderr
     apart = (("the sources", sources), ("the run list's folder", os.path.dirname(os.path.abspath(run_list))))
     with report.prepare_out(out, apart):
         check_path = os.path.join(out, "check.txt")

@@ -546,10 +546,11 @@ def prepare_out(out, apart=()):
     return held
 
 
-def make_report(velk, out, a_log=None, stdout=sys.stdout):
+def make_report(velk, out, a_log=None, stdout=None):
     """scripts/vpc report: the report of a real PC from a copy of its C:\\VELK. Returns 0
     when the run finished without an error file, 1 when not; without a run list, or with
     an output folder it may not use, it raises VpcError (exit code 2)."""
+    stdout = stdout or sys.stdout
     records = read_velk(velk, a_log)
     if records["run_list"] is None:
         raise VpcError("%s holds no RUN.NUV: give a copy of the PC's C:\\VELK folder" % velk)
