@@ -9,6 +9,39 @@ import pytest
 from conftest import install_fixture, vpc
 
 
+class ScriptedRegistry(vpc.registry.Registry):
+    """reg.exe's results, one after the other."""
+    arch = "win32"
+
+    def __init__(self, results):
+        self.results = list(results)
+        self.calls = 0
+
+    def run(self, *args):
+        self.calls += 1
+        return self.results.pop(0)
+
+
+OK, GONE, BUSY = (vpc.pc.Result(0, "reg: The operation completed successfully\r\n", ""),
+                  vpc.pc.Result(1, "reg: Unable to find the specified registry value\r\n", ""),
+                  vpc.pc.Result(1, "reg: Access denied\r\n", ""))
+
+
+@pytest.mark.native
+@pytest.mark.parametrize("results, calls, fails", [
+    ([OK], 1, False), ([GONE], 1, False), ([BUSY, OK], 2, False), ([BUSY, BUSY, GONE], 3, False),
+    ([BUSY, BUSY, BUSY], 3, True)])
+def test_a_registry_delete_accepts_only_not_found_and_tries_a_failure_again(monkeypatch, results, calls, fails):
+    monkeypatch.setattr(vpc.registry, "PAUSE", 0)
+    registry = ScriptedRegistry(results)
+    if fails:
+        with pytest.raises(vpc.VpcError, match="Access denied"):
+            registry.delete_reg(r"HKLM\Software\VpcTest", "Text")
+    else:
+        registry.delete_reg(r"HKLM\Software\VpcTest", "Text")
+    assert registry.calls == calls
+
+
 @pytest.mark.parametrize("family, platform_id", [("nt", 2), ("9x", 1)])
 def test_restart_loop_runs_three_times_and_processes_delayed_deletions(make_pc, family, platform_id):
     pc = make_pc(family=family)
@@ -59,6 +92,11 @@ def test_files_registry_and_attributes_round_trip(make_pc):
     assert pc.get_reg(r"HKLM\Software\NoSuchKey", "Text") is None
     pc.delete_reg(r"HKLM\Software\VpcTest", "Text")
     assert pc.get_reg(r"HKLM\Software\VpcTest", "Text") is None
+    # What is not there is fine to delete; any other failure of reg.exe is an error.
+    pc.delete_reg(r"HKLM\Software\VpcTest", "Text")
+    pc.delete_reg(r"HKLM\Software\NoSuchKey")
+    with pytest.raises(vpc.VpcError, match="Invalid system key"):
+        pc.delete_reg(r"HKXX\Software\VpcTest")
     files = pc.dump(folders=[r"C:\Velk"])["files"]
     assert files[r"C:\Velk\Sub"] & 0x10
     assert files[r"C:\Velk\Sub\data.bin"] & 0x02

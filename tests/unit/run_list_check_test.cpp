@@ -2,6 +2,7 @@
 #include "run_list_json.h"
 
 #include "text.h"
+#include "windows_name.h"
 
 #include <gtest/gtest.h>
 
@@ -201,4 +202,32 @@ TEST(RunListCheck, PrintsTheEngineReadingAsJson)
     };
     for (const JsonRow& row : rows)
         EXPECT_EQ(FormatRunListJson(row.list, CheckRunList(row.list, nullptr)), row.expected) << row.list.substr(0, 80);
+}
+
+TEST(RunListCheck, ComparesTheListsNamesWithLinuxNamesInTheWindowsCodePage)
+{
+    struct NameRow
+    {
+        const char* list;   // code page 1252, as the run list holds it
+        const char* linux;  // UTF-8, as the Linux folder holds it
+        bool same;
+    };
+    const NameRow rows[] = {
+        {"SETUP.EXE", "setup.exe", true},
+        {"CAF\xC9.MSI", "caf\xC3\xA9.msi", true},              // É and é
+        {"caf\xE9.msi", "CAF\xC3\x89.MSI", true},
+        {"\x8A\x8C\x8E\x9F", "\xC5\xA1\xC5\x93\xC5\xBE\xC3\xBF", true},  // ŠŒŽŸ and šœžÿ
+        {"\x80 1.txt", "\xE2\x82\xAC 1.txt", true},            // the euro sign
+        {"\xD7", "\xC3\xB7", false},                           // × is no capital of ÷
+        {"\xE9", "e", false},
+        {"CAFE.MSI", "caf\xC3\xA9.msi", false},
+        {"\xFF.txt", "\xFF.txt", false},                       // a Linux name that is no UTF-8
+        {"\xE9", "\xC3", false},                               // cut short
+        {"\xC0", "\xC0\x80", false},                           // an overlong form
+        {"?", "\xE4\xB8\xAD", false},                          // a character the code page lacks
+        {"\xE3\x81", "\xC3\xA3\xC2\x81", true},                // an undefined byte stands for its control character
+    };
+    for (const NameRow& row : rows)
+        EXPECT_EQ(IsSameWindowsName(row.list, row.linux), row.same) << row.list << " / " << row.linux;
+    EXPECT_EQ(ConvertWindowsTextToUtf8("caf\xE9 \x80\x81"), "caf\xC3\xA9 \xE2\x82\xAC\xC2\x81");
 }

@@ -5,6 +5,7 @@
 #include "run_list_check.h"
 #include "run_list_json.h"
 #include "source_folder.h"
+#include "windows_name.h"
 
 #include <filesystem>
 #include <fstream>
@@ -76,8 +77,8 @@ int main(int argc, char** argv)
     for (const RunListFinding& finding : findings) {
         const bool error = finding.level == FindingLevel::Error;
         (error ? errors : warnings)++;
-        std::cout << list << ":" << finding.lineNumber << ": " << (error ? "error: " : "warning: ") << finding.text
-                  << "\n";
+        std::cout << list << ":" << finding.lineNumber << ": " << (error ? "error: " : "warning: ")
+                  << ConvertWindowsTextToUtf8(finding.text) << "\n";
     }
     std::cout << errors << (errors == 1 ? " error, " : " errors, ") << warnings
               << (warnings == 1 ? " warning" : " warnings") << "\n";

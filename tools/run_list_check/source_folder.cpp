@@ -1,6 +1,7 @@
 #include "source_folder.h"
 
 #include "text.h"
+#include "windows_name.h"
 
 #include <cctype>
 #include <filesystem>
@@ -10,14 +11,25 @@ namespace fs = std::filesystem;
 namespace
 {
 
-// The entry of folder whose name is part, ignoring letter case; empty when none.
+bool IsAsciiText(const std::string& text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// The entry of folder whose name is part (code page 1252, as the list holds it),
+// ignoring letter case; empty when none.
 std::string FindEntry(const fs::path& folder, const std::string& part)
 {
     std::error_code error;
-    if (fs::exists(folder / part, error))
+    // ASCII is the same in both; other bytes as they stand would name a Linux file whose
+    // name is no UTF-8.
+    if (IsAsciiText(part) && fs::exists(folder / part, error))
         return part;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        if (IsSameText(it->path().filename().string(), part))
+        if (IsSameWindowsName(part, it->path().filename().string()))
             return it->path().filename().string();
     return std::string();
 }

@@ -42,6 +42,7 @@ from .fixup_campaign import run_fixup_campaign
 from .host import VpcError
 from .pc import VirtualPC
 from .registry import RUN_KEY
+from .report import decode_text
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -177,9 +178,9 @@ class Checker:
         a missing list without that copy is a violation. The next start puts back the
         whole rewrite when it stands, else the copy set aside."""
         if self.pc.exists(RUN_LIST):
-            return self.pc.read_file(RUN_LIST).decode("latin-1")
+            return decode_text(self.pc.read_file(RUN_LIST))
         if self.pc.family == "9x" and self.pc.exists(ASIDE):
-            return self.pc.read_file(REWRITE if self.pc.exists(REWRITE) else ASIDE).decode("latin-1")
+            return decode_text(self.pc.read_file(REWRITE if self.pc.exists(REWRITE) else ASIDE))
         problems.append("the run list is missing")
         return None
 
@@ -261,7 +262,7 @@ class Checker:
         unfinished = [i for i, stamps in enumerate(self.stamps) if not stamps[2]]
         if not unfinished:
             return problems, "complete"
-        errors = self.pc.read_file(ERR).decode("latin-1") if self.pc.exists(ERR) else None
+        errors = decode_text(self.pc.read_file(ERR)) if self.pc.exists(ERR) else None
         first = self.plan.entries[unfinished[0]]
         reported = errors is not None and first[1] in errors and any(text in errors for text in FAILURE_TEXTS)
         if errors is None:
@@ -291,7 +292,7 @@ class LogWatch:
         if not added:
             return False
         self.offset += len(added)
-        self.tail = (self.tail + added.decode("latin-1"))[-4096:]
+        self.tail = (self.tail + decode_text(added))[-4096:]
         return any(marker in self.tail for marker in markers)
 
     def boot_lines(self):
@@ -299,7 +300,7 @@ class LogWatch:
         try:
             with open(self.path, "rb") as f:
                 f.seek(self.start)
-                text = f.read().decode("latin-1")
+                text = decode_text(f.read())
         except OSError:
             return []
         return [line for line in text.split("\r\n") if line.strip()]

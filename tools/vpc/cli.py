@@ -2,6 +2,9 @@
 
 import argparse
 import os
+import re
+import shutil
+import subprocess
 import sys
 
 from .check import REPO, check_run_list
@@ -15,6 +18,49 @@ REPORT_OUT = os.path.join(REPO, "build", "report")
 JUNIT_HELP = ("also write the outcome as a JUnit XML file for CI: one test case per entry of the run list "
               "(failed with the error file's lines about it, skipped when not reached) and one for the "
               "whole run; not inside --out")
+
+
+def folder_name(text):
+    """A name for a folder of the build tree: letters, digits, dots and dashes kept."""
+    return re.sub(r"[^\w.-]", "_", text).strip(".") or "_"
+
+
+def rehearsal_out(run_list, arch, family):
+    """One folder per list and machine, so that two rehearsals side by side never share
+    one: build/rehearsal/<list>-<arch>-<family>, where a list called RUN.NUV, as most
+    are, is named by its folder."""
+    path = os.path.abspath(run_list)
+    stem = os.path.splitext(os.path.basename(path))[0]
+    name = os.path.basename(os.path.dirname(path)) if stem.upper() == "RUN" else stem
+    return os.path.join(REHEARSAL_OUT, "%s-%s-%s" % (folder_name(name), arch, family))
+
+
+def report_out(velk):
+    """One folder per copy of C:\\VELK: build/report/<its parent folder>-<its name>, as
+    pc17-VELK for pc17/VELK."""
+    path = os.path.abspath(velk)
+    parent = os.path.basename(os.path.dirname(path))
+    return os.path.join(REPORT_OUT, folder_name("-".join(n for n in (parent, os.path.basename(path)) if n)))
+
+
+def error_line(error):
+    """One line for an error of the tool itself (a full or read-only disk, a failed
+    copy, a program that did not start)."""
+    if isinstance(error, shutil.Error) and error.args and isinstance(error.args[0], list) and error.args[0]:
+        source, target, why = error.args[0][0]
+        more = len(error.args[0]) - 1
+        return "copying %s to %s failed: %s%s" % (source, target, why, " (and %d more)" % more if more else "")
+    if isinstance(error, OSError) and error.strerror:
+        names = [n for n in (error.filename, error.filename2) if n is not None]
+        return "%s%s" % (error.strerror, ": " + " -> ".join(str(n) for n in names) if names else "")
+    return str(error) or type(error).__name__
+
+
+EXIT_CODES = ("Exit codes: 0 the list finished without an error file; 1 the list failed, did not finish or ran "
+              "out of time; 2 the tool could not do its work: a wrong command line, %s, an output folder it may "
+              "not use (not made by it, a symbolic link, inside what the report reads or around it, held by "
+              "another report), or an error of this machine (a full or read-only disk, a failed copy), told in "
+              "one line on standard error.")
 
 
 def positive_seconds(text):
@@ -51,9 +97,9 @@ def main(argv=None):
                     "every plug-in and the utilities in C:\\Velk, the sources on their drives, the three "
                     "Run values; the PC boots through all its restarts. The report (report.html and "
                     "report.txt in the output folder) shows each entry, a timeline, screenshots and what "
-                    "changed on the machine at every boot. Exit code 0 when the run finished without an "
-                    "error file, 1 when it did not, 2 for a usage error, a check error (unless --force) "
-                    "or a rehearsal that could not be made.")
+                    "changed on the machine at every boot. " + EXIT_CODES % (
+                        "a missing list or sources folder, a check error (unless --force), a symbolic link in "
+                        "the sources that leads nowhere, a rehearsal that could not be made"))
     rehearse.add_argument("run_list", metavar="RUN.NUV")
     rehearse.add_argument("--sources", required=True, metavar="DIR",
                           help="one folder per drive, named by its letter: DIR/C/VELK/APPS/... is C:\\VELK\\APPS\\...")
@@ -63,8 +109,9 @@ def main(argv=None):
                           help="put the factory marker C:\\VELK\\KORB\\quorvane.exe on the PC (KORB behaviour)")
     rehearse.add_argument("--time-limit", type=positive_seconds, default=3600, metavar="S",
                           help="stop the PC after S seconds of running (default 3600)")
-    rehearse.add_argument("--out", default=REHEARSAL_OUT, metavar="DIR",
-                          help="the report's folder, new or holding an earlier report (default build/rehearsal)")
+    rehearse.add_argument("--out", metavar="DIR",
+                          help="the report's folder, new or holding an earlier report of this tool, outside the "
+                               "sources and the list's folder (default build/rehearsal/LIST-ARCH-FAMILY)")
     rehearse.add_argument("--keep", dest="sub_keep", action="store_true", help="keep the virtual PC's folder")
     rehearse.add_argument("--force", action="store_true", help="run the list even when the check finds errors")
     rehearse.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
@@ -72,11 +119,13 @@ def main(argv=None):
     report = sub.add_parser(
         "report", help="make the report of a real PC from a copy of its C:\\VELK folder",
         description="Builds report.html and report.txt from a copy of a PC's C:\\VELK folder (the run list "
-                    "with its stamps, the error file, the log) and a:\\LOG when given.")
+                    "with its stamps, the error file, the log) and a:\\LOG when given. " + EXIT_CODES % (
+                        "a missing folder or --a-log file, a folder without RUN.NUV"))
     report.add_argument("velk", metavar="DIR", help="a copy of the PC's C:\\VELK folder")
     report.add_argument("--a-log", metavar="FILE", help="a copy of the diskette's a:\\LOG")
-    report.add_argument("--out", default=REPORT_OUT, metavar="DIR",
-                        help="the report's folder, new or holding an earlier report (default build/report)")
+    report.add_argument("--out", metavar="DIR",
+                        help="the report's folder, new or holding an earlier report of this tool, outside DIR "
+                             "(default build/report/PARENT-NAME of DIR)")
     report.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
 
     try:
@@ -85,17 +134,26 @@ def main(argv=None):
         return leaving.code
     junit = None
     try:
+        # The default output folder is one per list and machine, or per copy of a PC.
+        if args.verb == "rehearse" and not args.out:
+            args.out = rehearsal_out(args.run_list, args.sub_arch or args.arch, args.sub_family or args.family)
+        elif args.verb == "report" and not args.out:
+            args.out = report_out(args.velk)
         junit = junit_file(args)
         code = run_verb(parser, args, junit)
     except VpcError as error:
         print("vpc: %s" % error, file=sys.stderr)
         code, why = 2, str(error)
+    except (OSError, subprocess.SubprocessError) as error:
+        # Exit code 1 is the list's own failure: the tool's failures end with 2, in one line.
+        print("vpc: %s" % error_line(error), file=sys.stderr)
+        code, why = 2, error_line(error)
     else:
         why = "ended with exit code %d before it made a report" % code
     if junit and not junit.written:
         try:
             junit.write(failed_model("scripts/vpc %s" % args.verb, why))
-        except VpcError as error:
+        except (VpcError, OSError) as error:
             print("vpc: %s" % error, file=sys.stderr)
             code = 2
     return code

@@ -175,6 +175,32 @@ def source_drives(sources):
     return drives
 
 
+def source_entries(folder, drive):
+    """[(Windows path, Linux path or None for a folder)] of what a drive's folder holds,
+    folders before what they hold. Symbolic links are followed, as the check follows
+    them; one that leads nowhere, or back into a folder it lies in, is an error."""
+    entries = []
+    pending = [(folder, drive, (os.path.realpath(folder),))]
+    while pending:
+        host, windows, above = pending.pop()
+        for name in sorted(os.listdir(host)):
+            path = os.path.join(host, name)
+            inside = windows + name
+            if os.path.isdir(path):
+                real = os.path.realpath(path)
+                if real in above:
+                    raise VpcError("%s: a symbolic link back to %s, a folder that holds it" % (path, real))
+                entries.append((inside, None))
+                pending.append((path, inside + "\\", above + (real,)))
+            elif os.path.isfile(path):
+                entries.append((inside, path))
+            elif os.path.islink(path):
+                raise VpcError("%s: a symbolic link to %s, which does not exist" % (path, os.readlink(path)))
+            else:
+                raise VpcError("%s: neither a file nor a folder" % path)
+    return entries
+
+
 def pc_processes(pc):
     """[(pid, command line)] of the PC's processes, the wineserver included."""
     mark = ("WINEPREFIX=" + pc.prefix).encode()
@@ -371,14 +397,11 @@ class Rehearsal:
             pc.put_file(folder + "\\" + os.path.basename(relative), source=os.path.join(build, relative))
         self.engine_version = program_version(os.path.join(build, "engine", "NUV.exe"))
         for letter, folder in source_drives(self.sources).items():
-            for root, dirs, names in os.walk(folder):
-                rel = os.path.relpath(root, folder)
-                base = letter + ":\\" + ("" if rel == "." else rel.replace("/", "\\") + "\\")
-                for name in dirs:
-                    pc.make_dir(base + name)
-                for name in names:
-                    target = pc.put_file(base + name, source=os.path.join(root, name))
-                    shutil.copymode(os.path.join(root, name), target)
+            for windows_path, path in source_entries(folder, letter + ":\\"):
+                if path is None:
+                    pc.make_dir(windows_path)
+                else:
+                    shutil.copymode(path, pc.put_file(windows_path, source=path))
         pc.put_file(RUN_LIST, source=self.run_list)
         pc.put_file(LOG_TAG, b"")
         draw_window_frames(pc)
@@ -446,7 +469,7 @@ class Rehearsal:
 
     def read_log(self, pc):
         try:
-            return pc.read_file(NUV_LOG).decode("latin-1")
+            return report.decode_text(pc.read_file(NUV_LOG))
         except OSError:
             return ""
 
@@ -786,39 +809,42 @@ class Interruption:
 
 
 def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, time_limit=DEFAULT_TIME_LIMIT,
-             keep=False, force=False, stdout=sys.stdout, stderr=sys.stderr, junit=None):
+             keep=False, force=False, stdout=None, stderr=None, junit=None):
     """Checks the list, runs it in a virtual PC and writes the report (and junit, a
     junit.JUnitFile, when given). Returns the exit code: 0 when the run finished without
     an error file, 1 when it did not (also when it was interrupted), 2 when the check
-    found errors (unless forced) or the rehearsal could not be made."""
-    report.prepare_out(out)
-    check_path = os.path.join(out, "check.txt")
-    with open(check_path, "w") as found:
-        code = check_run_list(run_list, sources, output=found)
-    with open(check_path) as found:
-        check_text = found.read()
-    stdout.write(check_text)
-    stdout.flush()
-    if code != 0 and not force:
-        stderr.write("rehearse: the check found errors; mend the list, or give --force to run it all the same\n")
-        return 2
-    rehearsal = Rehearsal(run_list, sources, out, arch=arch, family=family, factory=factory,
-                          time_limit=time_limit, keep=keep, check_text=check_text, progress=stderr)
-    handlers = {}
-    if threading.current_thread() is threading.main_thread():
-        interruption = Interruption()
-        for number in (signal.SIGTERM, signal.SIGINT):
-            handlers[number] = signal.signal(number, interruption)
-    try:
-        model = rehearsal.run()
-    finally:
-        for number, handler in handlers.items():
-            signal.signal(number, handler)
-    page = report.write_report(model, out)
-    if junit:
-        junit.write(model)
-    with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
-        stdout.write(f.read())
+    found errors (unless forced). An output folder it may not use, or a rehearsal that
+    could not be made, raises VpcError or OSError (exit code 2 at the command line)."""
+    stdout, stderr = stdout or sys.stdout, stderr or sys.stderr
+    apart = (("the sources", sources), ("the run list's folder", os.path.dirname(os.path.abspath(run_list))))
+    with report.prepare_out(out, apart):
+        check_path = os.path.join(out, "check.txt")
+        with open(check_path, "w") as found:
+            code = check_run_list(run_list, sources, output=found)
+        with open(check_path, encoding="utf-8", errors="replace") as found:
+            check_text = found.read()
+        stdout.write(check_text)
+        stdout.flush()
+        if code != 0 and not force:
+            stderr.write("rehearse: the check found errors; mend the list, or give --force to run it all the same\n")
+            return 2
+        rehearsal = Rehearsal(run_list, sources, out, arch=arch, family=family, factory=factory,
+                              time_limit=time_limit, keep=keep, check_text=check_text, progress=stderr)
+        handlers = {}
+        if threading.current_thread() is threading.main_thread():
+            interruption = Interruption()
+            for number in (signal.SIGTERM, signal.SIGINT):
+                handlers[number] = signal.signal(number, interruption)
+        try:
+            model = rehearsal.run()
+        finally:
+            for number, handler in handlers.items():
+                signal.signal(number, handler)
+        page = report.write_report(model, out)
+        if junit:
+            junit.write(model)
+        with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
+            stdout.write(f.read())
     stdout.write("\nThe report: %s\n" % page)
     if rehearsal.kept_at:
         stdout.write("The virtual PC is kept at %s\n" % rehearsal.kept_at)

@@ -10,7 +10,9 @@ adds what only it can see: screenshots of every boot and what changed on the mac
 """
 
 import base64
+import codecs
 import datetime
+import fcntl
 import json
 import os
 import re
@@ -69,11 +71,38 @@ def find_file(folder, name):
     return None
 
 
+def windows_c1(error):
+    """The five bytes cp1252 leaves undefined, read as Windows reads them: the control
+    character of the same number."""
+    return "".join(chr(b) for b in error.object[error.start:error.end]), error.end
+
+
+codecs.register_error("velk-cp1252", windows_c1)
+
+
+def decode_text(data):
+    """The engine's bytes (run list, log, error file, a:\\LOG) as text: the Windows code
+    page, every byte one character, so nothing is lost or refused."""
+    return data.decode("cp1252", "velk-cp1252")
+
+
 def read_text(path):
     if not path:
         return None
     with open(path, "rb") as f:
-        return f.read().decode("latin-1")
+        return decode_text(f.read())
+
+
+def displayable(value):
+    """The value with every text made writable as UTF-8: a Linux file name that is not
+    valid UTF-8 reaches Python with its bytes as lone surrogates, shown as U+FFFD."""
+    if isinstance(value, str):
+        return value.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+    if isinstance(value, dict):
+        return {displayable(k): displayable(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [displayable(v) for v in value]
+    return value
 
 
 def split_lines(text):
@@ -445,6 +474,7 @@ def write_report(model, out):
     """Writes report.json, report.txt and report.html into out; returns the page's path."""
     import jinja2  # only the report needs it; the virtual PC itself is standard library
 
+    model = displayable(model)
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "report.json"), "w") as f:
         json.dump(model, f, indent=1, default=str)
@@ -467,39 +497,97 @@ OUTPUT_NAMES = {OUTPUT_MARK, "report.json", "report.txt", "report.html", "check.
                 "VELK", "a-LOG.txt"}
 
 
-def prepare_out(out):
-    """The output folder: made when missing, used as it is when empty, emptied when it
-    bears the mark of an earlier report of this tool and holds nothing else than a report
-    holds, and refused otherwise (nothing of the user's is deleted, also not a file put
-    into a report's folder later). It bears the mark from now on."""
+def lies_within(inner, outer):
+    """Whether the real path inner is outer or lies inside it."""
+    return os.path.commonpath([inner, outer]) == outer
+
+
+class OutputFolder:
+    """The report's folder, held by one writer: an exclusive lock on the folder itself,
+    which emptying it for the next report keeps (its entries go, the folder stays)."""
+
+    def __init__(self, out):
+        self.path = out
+        self._fd = os.open(out, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            fcntl.flock(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            os.close(self._fd)
+            raise VpcError("%s is being written by another report or rehearsal; wait for it to end, or name "
+                           "another folder with --out" % out) from None
+
+    def close(self):
+        if self._fd is not None:
+            os.close(self._fd)
+            self._fd = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def prepare_out(out, apart=()):
+    """The output folder, held until the returned OutputFolder is closed: made when
+    missing, used as it is when empty, emptied when it bears the mark of an earlier report
+    of this tool and holds nothing else than a report holds, and refused otherwise
+    (nothing of the user's is deleted, also not a file put into a report's folder later).
+    apart: (what, path) of the folders the report reads (the sources, the run list's
+    folder, the copy of C:\\VELK): the output folder may lie neither inside one of them
+    nor around one. It bears the mark from now on."""
     if os.path.islink(out):
         raise VpcError("%s is a symbolic link; name a folder of its own with --out" % out)
-    if os.path.exists(out):
-        if not os.path.isdir(out):
-            raise VpcError("%s is not a folder" % out)
+    if os.path.exists(out) and not os.path.isdir(out):
+        raise VpcError("%s is not a folder" % out)
+    real_out = os.path.realpath(out)
+    for what, path in apart:
+        if not path:
+            continue
+        real = os.path.realpath(path)
+        if lies_within(real_out, real):
+            raise VpcError("--out %s lies inside %s %s; name a folder outside it" % (out, what, path))
+        if lies_within(real, real_out):
+            raise VpcError("%s %s lies inside --out %s; name a folder that holds none of what the report reads"
+                           % (what, path, out))
+    os.makedirs(out, exist_ok=True)
+    held = OutputFolder(out)
+    try:
         entries = os.listdir(out)
         if entries and (OUTPUT_MARK not in entries or not set(entries) <= OUTPUT_NAMES):
             raise VpcError("%s holds files this tool did not make; name an empty or new folder with --out" % out)
-        if entries:
-            shutil.rmtree(out)
-    os.makedirs(out, exist_ok=True)
-    with open(os.path.join(out, OUTPUT_MARK), "w") as mark:
-        mark.write("A report of scripts/vpc: this folder is emptied when the next report is written here.\n")
+        for name in entries:
+            path = os.path.join(out, name)
+            if name == OUTPUT_MARK:
+                continue
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+        with open(os.path.join(out, OUTPUT_MARK), "w") as mark:
+            mark.write("A report of scripts/vpc: this folder is emptied when the next report is written here.\n")
+    except BaseException:
+        held.close()
+        raise
+    return held
 
 
-def make_report(velk, out, a_log=None, stdout=sys.stdout, junit=None):
+def make_report(velk, out, a_log=None, stdout=None, junit=None):
     """scripts/vpc report: the report of a real PC from a copy of its C:\\VELK. Returns 0
-    when the run finished without an error file, 1 when not, 2 without a run list.
-    junit: a junit.JUnitFile to write as well."""
+    when the run finished without an error file, 1 when not; without a run list, or with
+    an output folder it may not use, it raises VpcError (exit code 2). junit: a
+    junit.JUnitFile to write as well."""
+    stdout = stdout or sys.stdout
     records = read_velk(velk, a_log)
     if records["run_list"] is None:
         raise VpcError("%s holds no RUN.NUV: give a copy of the PC's C:\\VELK folder" % velk)
-    prepare_out(out)
-    model = build_model(records, "Report of the PC's C:\\VELK (%s)" % os.path.basename(os.path.abspath(velk)))
-    page = write_report(model, out)
-    if junit:
-        junit.write(model)
-    with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
-        stdout.write(f.read())
+    # The copy of a:\\LOG is a file: only the output folder around it is refused.
+    with prepare_out(out, (("the folder given", velk), ("the copy of a:\\LOG", a_log))):
+        model = build_model(records, "Report of the PC's C:\\VELK (%s)" % os.path.basename(os.path.abspath(velk)))
+        page = write_report(model, out)
+        if junit:
+            junit.write(model)
+        with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
+            stdout.write(f.read())
     stdout.write("\nThe report: %s\n" % page)
     return 0 if model["finished"] else 1
