@@ -7,6 +7,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
@@ -14,7 +15,7 @@ import xml.etree.ElementTree as ET
 import pytest
 
 from conftest import REPO, built, vpc
-from vpc import machine_diff
+from vpc import boot, machine_diff
 
 VPC = os.path.join(REPO, "scripts", "vpc")
 CHROMIUM = "/usr/bin/chromium"
@@ -251,3 +252,42 @@ def test_the_report_from_a_copy_of_the_pc_matches_the_rehearsal(arch, rehearsal,
     assert facts(model) == facts(failed.model)
     assert model["error_lines"] == failed.model["error_lines"]
     assert model["rehearsal"] is None and "Screenshots" not in made.stdout
+
+
+def test_a_rehearsal_ended_by_sigterm_ends_its_pc_and_reports_what_ran(arch, tmp_path):
+    # An entry that waits ten minutes; the rehearsal is ended while it runs.
+    write_list(str(tmp_path / "list"), "OSTREL.DLL, C:\\VELK\\APPS\\WAIT\\task_exit.exe 0 600000, , 900\r\n", arch)
+    wait = tmp_path / "list" / "src" / "C" / "VELK" / "APPS" / "WAIT"
+    wait.mkdir()
+    shutil.copyfile(built(os.path.join("fixtures", "task_exit.exe"), arch), wait / "task_exit.exe")
+    own_tmp = tmp_path / "tmp"
+    own_tmp.mkdir()
+    out = tmp_path / "out"
+    proc = subprocess.Popen([sys.executable, VPC, "rehearse", str(tmp_path / "list" / "RUN.NUV"), "--sources",
+                             str(tmp_path / "list" / "src"), "--arch", arch, "--out", str(out)],
+                            env=dict(os.environ, TMPDIR=str(own_tmp)), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        seen = []
+        for line in proc.stderr:
+            seen.append(line)
+            if "entry 1 of 1: OSTREL.DLL" in line:
+                break
+        else:
+            pytest.fail("the entry never ran:\n" + "".join(seen))
+        proc.send_signal(signal.SIGTERM)
+        stdout, stderr = proc.communicate(timeout=300)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert proc.returncode == 1, "".join(seen) + stderr
+    with open(out / "report.json") as f:
+        model = json.load(f)
+    assert "interrupted (SIGTERM)" in model["outcome"] and not model["finished"]
+    assert model["entries"][0]["stamps"]["START"] and "interrupted (SIGTERM)" in stdout
+    # Nothing of the PC is left: no process of its prefix, no folder (Wine keeps a
+    # temporary folder of its own there).
+    assert [name for name in os.listdir(own_tmp) if name.startswith("vpc-")] == []
+    mark = str(own_tmp).encode()
+    assert [pid for pid in boot.process_ids() if any(mark in e for e in boot.environment(pid))] == []

@@ -1,6 +1,7 @@
 // run-list-check RUN.NUV [--sources DIR] [--json]: what would go wrong with a run list
 // on the machine, line by line; with --json, the list as the engine reads it and the
-// findings, as one JSON object. Exit code 0 without errors (warnings allowed), 1 with
+// findings, as one JSON object. "-" as RUN.NUV reads the list from standard input (a
+// version of a list caught as it was written). Exit code 0 without errors (warnings allowed), 1 with
 // errors, 2 when the list cannot be read or the command line is wrong.
 #include "run_list_check.h"
 #include "run_list_json.h"
@@ -19,7 +20,8 @@ namespace
 
 const char kUsage[] = "usage: run-list-check RUN.NUV [--sources DIR] [--json]\n"
                       "  DIR holds one folder per drive, named by its letter (C, D, ...)\n"
-                      "  --json prints the list as the engine reads it, and the findings, as JSON\n";
+                      "  --json prints the list as the engine reads it, and the findings, as JSON\n"
+                      "  - as RUN.NUV reads the list from standard input\n";
 
 bool IsFolderPath(const std::string& path)
 {
@@ -40,20 +42,26 @@ int main(int argc, char** argv)
             sources = argv[++i];
         else if (arg == "--json" && !json)
             json = true;
-        else if (list.empty() && arg.compare(0, 2, "--") != 0)
+        else if (list.empty() && (arg == "-" || arg.compare(0, 1, "-") != 0))
             list = arg;
         else
             return std::cerr << kUsage, 2;
     }
     if (list.empty())
         return std::cerr << kUsage, 2;
-    std::ifstream file(list, std::ios::binary);
-    if (!file || IsFolderPath(list))
-        return std::cerr << list << ": cannot be read\n", 2;
     std::ostringstream bytes;
-    bytes << file.rdbuf();
-    if (file.bad())
-        return std::cerr << list << ": cannot be read\n", 2;
+    if (list == "-") {
+        bytes << std::cin.rdbuf();
+        if (std::cin.bad())
+            return std::cerr << "standard input: cannot be read\n", 2;
+    } else {
+        std::ifstream file(list, std::ios::binary);
+        if (!file || IsFolderPath(list))
+            return std::cerr << list << ": cannot be read\n", 2;
+        bytes << file.rdbuf();
+        if (file.bad())
+            return std::cerr << list << ": cannot be read\n", 2;
+    }
 
     std::unique_ptr<CSourceFolder> tree;
     if (!sources.empty()) {

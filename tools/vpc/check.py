@@ -36,16 +36,18 @@ def check_run_list(run_list, sources=None, output=None):
                           stdin=subprocess.DEVNULL, stdout=output).returncode
 
 
-def read_run_list(run_list, build=True):
+def read_run_list(run_list, build=True, data=None):
     """The run list as the engine reads it, from the check program: a dict with "entries"
     (number, line_number, engine_line_number, cut, line, formatted, wrapper, command,
     cleanup, timeout, timeout_seconds, reboot, stamps), "findings", "errors" and
-    "warnings". build=False for a caller that polls and has built the program already.
-    VpcError when the list cannot be read."""
+    "warnings". data: the list's bytes, read from run_list's place earlier. build=False
+    for a caller that polls and has built the program already. VpcError when the list
+    cannot be read."""
     if build and not build_checker():
         raise VpcError("building the run-list check failed; see " + BUILD_LOG)
     try:
-        result = subprocess.run([CHECKER, "--json", run_list], stdin=subprocess.DEVNULL, capture_output=True)
+        result = subprocess.run([CHECKER, "--json", run_list if data is None else "-"], input=data or b"",
+                                capture_output=True)
     except OSError as error:
         raise VpcError("the run-list check cannot be started: %s" % error)
     if result.returncode not in (0, 1):

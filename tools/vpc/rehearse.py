@@ -40,6 +40,7 @@ import time
 from . import attribution, machine_diff, report, timeline
 from .boot import environment, process_ids
 from .check import REPO, check_run_list, read_run_list
+from .folder_events import FolderEvents
 from .host import VpcError
 from .pc import VirtualPC
 from .prefix import wine_version
@@ -257,10 +258,12 @@ def progress_text(entries):
 
 
 class StampWatch:
-    """When each entry's stamps appeared, read from Linux: a thread looks at the run
-    list every 10 ms and reads each new version of it. A stamp first seen in a version
-    was written after the version before it was written and no later than its own
-    version (the file's modification time): {(entry, stamp): (after, no later than)}."""
+    """When each entry's stamps appeared, read from Linux: a thread reads every new
+    version of the run list as soon as Linux reports it written or moved into place
+    (and at least every 10 ms), and takes it through the engine's reading once the
+    engine pauses. A stamp first seen in a version was written after the version before
+    it and no later than its own version (the file's modification time):
+    {(entry, stamp): (after, no later than)}."""
 
     def __init__(self, path, since):
         self.path = path
@@ -268,6 +271,7 @@ class StampWatch:
         self.seen = {}
         self.entries = []
         self._last = None
+        self._pending = []
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._watch, daemon=True)
 
@@ -280,24 +284,48 @@ class StampWatch:
             self._thread.join()
 
     def _watch(self):
-        while not self._stop.wait(0.01):
-            self.look()
+        events = FolderEvents(os.path.dirname(self.path))
+        try:
+            while not self._stop.is_set():
+                if events.wait(0.01) or not self._pending:
+                    self.capture()
+                else:
+                    self.parse()
+        finally:
+            events.close()
 
-    def look(self):
+    def capture(self):
+        """Reads the list's bytes when it is a new version (a quick read, so that the
+        next version, which may follow within milliseconds, is not missed)."""
         try:
             before = os.stat(self.path)
             if (before.st_ino, before.st_size, before.st_mtime_ns) == self._last:
                 return
-            # The engine's reading, through the check built before the run.
-            entries = report.run_list_entries(read_run_list(self.path, build=False))
+            with open(self.path, "rb") as f:
+                data = f.read()
             after = os.stat(self.path)
-        except (OSError, VpcError):
+        except OSError:
             return  # being replaced this instant: the next look tells
         version = (after.st_ino, after.st_size, after.st_mtime_ns)
         if version != (before.st_ino, before.st_size, before.st_mtime_ns):
             return
         self._last = version
-        self.read(entries, after.st_mtime_ns / 1e9)
+        self._pending.append((after.st_mtime_ns / 1e9, data))
+
+    def parse(self):
+        """The versions read so far, through the engine's reading (the check built
+        before the run), in the order they were written."""
+        while self._pending:
+            written, data = self._pending.pop(0)
+            try:
+                entries = report.run_list_entries(read_run_list(self.path, build=False, data=data))
+            except VpcError:
+                continue
+            self.read(entries, written)
+
+    def look(self):
+        self.capture()
+        self.parse()
 
     def read(self, entries, written):
         """Takes the entries of a version of the list written at that time."""
