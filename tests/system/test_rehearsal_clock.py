@@ -2,12 +2,14 @@
 windows in which the entries ran, and a timeline in which every second has its bar."""
 
 import datetime
+import io
+import time
 
 import pytest
 
 from vpc import attribution, machine_diff, report, timeline
 from vpc.check import read_run_list
-from vpc.rehearse import StampWatch
+from vpc.rehearse import Rehearsal, StampWatch
 
 NO = attribution.NO_ENTRY
 WINDOWS = [{"entry": 1, "from": 10.0, "to": 20.0}, {"entry": 2, "from": 20.0, "to": 30.0},
@@ -127,3 +129,15 @@ def test_key_times_are_read_from_wine_registry_files():
         "[Software\\\\B] 1700000009\n\"W\"=\"2\"\n", "HKLM", times)
     assert times["HKLM\\Software\\A"] == pytest.approx((0x1da0b0d6c9f4000 - machine_diff.FILETIME_1970) / 1e7)
     assert times["HKLM\\Software\\B"] == 1700000009
+
+
+@pytest.mark.native
+def test_the_progress_line_says_when_nothing_has_changed_for_a_minute():
+    shown = io.StringIO()
+    rehearsal = Rehearsal("RUN.NUV", ".", "out", progress=shown)
+    rehearsal.boot = 2
+    for quiet, said in ((5, ""), (130, "; nothing has changed for 2 min")):
+        rehearsal.began = rehearsal.last_change = time.monotonic() - quiet
+        rehearsal.show("entry 1 of 1: OSTREL.DLL x.exe")
+        assert shown.getvalue().splitlines()[-1].startswith("rehearse: boot 2: entry 1 of 1: OSTREL.DLL x.exe%s  ["
+                                                            % said)

@@ -224,6 +224,8 @@ def test_a_list_with_a_check_error_is_refused_unless_forced_and_then_fails(arch,
     assert "Outcome: failed" in failed.text
     wrapper_line = "Error returned from CreateProcess on task 'C:\\windows\\system32\\cmd.exe /c exit 3', exit code: 3"
     first, never = failed.model["entries"]
+    # The whole screen as it was when the engine wrote its error file.
+    assert any(s["what"] == "screen" and s["boot"] == 1 for s in failed.model["rehearsal"]["screenshots"])
     assert first["result"].startswith("install failed") and never["result"] == "not reached"
     assert first["errors"][:2] == [wrapper_line, "Installation Failed"]
     assert failed.model["error_lines"][0] == wrapper_line
@@ -291,3 +293,26 @@ def test_a_rehearsal_ended_by_sigterm_ends_its_pc_and_reports_what_ran(arch, tmp
     assert [name for name in os.listdir(own_tmp) if name.startswith("vpc-")] == []
     mark = str(own_tmp).encode()
     assert [pid for pid in boot.process_ids() if any(mark in e for e in boot.environment(pid))] == []
+
+
+def test_a_packages_runonce_program_may_hold_a_restart_longer_than_the_engine_gone_wait(arch, tmp_path):
+    # The first entry leaves a RunOnce program that runs for 8 s at the restart; the
+    # rehearsal, told to switch the PC off 3 s after the engine has gone, must wait for
+    # Wine to start the Run key before it counts.
+    slow = "C:\\VELK\\APPS\\WAIT\\task_exit.exe 0 8000"
+    text = ("OSTREL.DLL, C:\\windows\\system32\\reg.exe add HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
+            " /v Slow /d \"%s\" /f, , 60, REBOOT\r\n"
+            "OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c mkdir C:\\AfterRunOnce, , 60\r\n" % slow)
+    write_list(str(tmp_path / "list"), text, arch)
+    wait = tmp_path / "list" / "src" / "C" / "VELK" / "APPS" / "WAIT"
+    wait.mkdir()
+    shutil.copyfile(built(os.path.join("fixtures", "task_exit.exe"), arch), wait / "task_exit.exe")
+    result = subprocess.run([sys.executable, VPC, "rehearse", str(tmp_path / "list" / "RUN.NUV"), "--sources",
+                             str(tmp_path / "list" / "src"), "--arch", arch, "--out", str(tmp_path / "out")],
+                            env=dict(os.environ, VELK_ENGINE_GONE_WAIT="3"), stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=900)
+    assert result.returncode == 0, result.stdout + result.stderr
+    with open(tmp_path / "out" / "report.json") as f:
+        model = json.load(f)
+    assert [e["result"] for e in model["entries"]] == ["done", "done"]
+    assert model["rehearsal"]["stopped"] is None
