@@ -232,6 +232,20 @@ def is_engine(command):
     return command.lower().startswith(ENGINE.lower())
 
 
+def process_start(pid):
+    """When a process started, in seconds since 1970 (to a tick of the kernel's clock,
+    a little early rather than late), or None when it is gone."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rpartition(")")[2].split()
+        with open("/proc/uptime") as f:
+            uptime = float(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return None
+    ticks = os.sysconf("SC_CLK_TCK")
+    return time.time() - (uptime - int(fields[19]) / ticks) - 2.0 / ticks
+
+
 def program_version(path):
     """The file version in a program's version resource ("1.20.0.0"), or None."""
     try:
@@ -338,11 +352,12 @@ class StampWatch:
                     self.seen[key] = (min(self.previous, written), written)
         self.previous = max(self.previous, written)
 
-    def windows(self, boot_began, boot_ended):
+    def windows(self, boot_began, boot_ended, engine_started=None):
         """[{"entry", "from", "to"}] of the entries that ran in the boot: from when the
-        START stamp was written at the earliest (or the boot's start, for an entry the
-        boot went on with) to when its last stamp was written at the latest (or the
-        boot's end)."""
+        START stamp was written at the earliest (not before the boot's engine started,
+        which writes it) to when its last stamp was written at the latest (or the boot's
+        end)."""
+        earliest = max(boot_began, engine_started or boot_began)
         found = []
         for entry in self.entries:
             n = entry["number"]
@@ -353,7 +368,8 @@ class StampWatch:
             done = max(ends) if ends else None
             if done is not None and done < boot_began:
                 continue  # done before the boot (or stamped by hand)
-            found.append({"entry": n, "from": max(start[0], boot_began), "to": min(done or boot_ended, boot_ended)})
+            found.append({"entry": n, "from": min(max(start[0], earliest), start[1]),
+                          "to": min(done or boot_ended, boot_ended)})
         return found
 
     def cleaned(self, boot_began, boot_ended):
@@ -690,11 +706,13 @@ class Rehearsal:
                 log = self.read_log(pc)
                 self.want_pictures(log)
                 running = pc_processes(pc)
-                engine_up = any(is_engine(c) for _, c in running)
+                engines = [pid for pid, c in running if is_engine(c)]
+                engine_up = bool(engines)
                 boot = self.boots[-1]
                 now = time.time()
                 if engine_up:
-                    boot.setdefault("engine_started", now)
+                    if "engine_started" not in boot:
+                        boot["engine_started"] = min(process_start(engines[0]) or now, now)
                     boot.pop("engine_ended", None)
                     engine_seen = time.monotonic()
                 elif "engine_started" in boot:
@@ -746,7 +764,7 @@ class Rehearsal:
         windows = []
         for boot in self.boots if self.stamps else ():
             until = boot.get("held") or boot.get("ended") or ended
-            for window in self.stamps.windows(boot["started"], until):
+            for window in self.stamps.windows(boot["started"], until, boot.get("engine_started")):
                 windows.append(dict(window, boot=boot["boot"]))
         boots = [dict({name: None for name in BOOT_TIMES}, **boot) for boot in self.boots]
         return {"boots": boots, "windows": windows, "ended": ended}
