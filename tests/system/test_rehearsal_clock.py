@@ -141,3 +141,23 @@ def test_the_progress_line_says_when_nothing_has_changed_for_a_minute():
         rehearsal.show("entry 1 of 1: OSTREL.DLL x.exe")
         assert shown.getvalue().splitlines()[-1].startswith("rehearse: boot 2: entry 1 of 1: OSTREL.DLL x.exe%s  ["
                                                             % said)
+
+
+@pytest.mark.native
+@pytest.mark.parametrize("stopped, incomplete, finished, said", [
+    (None, [], True, "finished without errors"),
+    ("switched off 60 s after the engine had ended; still running: x.exe", [], True, "still running: x.exe)"),
+    ("interrupted (SIGTERM)", [], False, "(interrupted (SIGTERM))"),
+    ("rehearsal incomplete: the gate did not register itself", ["the gate did not register itself"], False,
+     "finished without errors (rehearsal incomplete: the gate did not register itself)"),
+    (None, ["the PC was not idle within 60 s"], False, "(rehearsal incomplete: the PC was not idle within 60 s)"),
+])
+def test_a_rehearsal_cut_short_or_half_seen_never_passes(tmp_path, stopped, incomplete, finished, said):
+    velk = tmp_path / "VELK"
+    velk.mkdir()
+    (velk / "RUN.NUV").write_bytes(b"OSTREL.DLL, a.exe, , 60, , START 10:00:00, STOP 10:00:01, CLEAN 10:00:01\r\n")
+    (velk / "nuv.dun").write_bytes(b"")
+    model = report.build_model(report.read_velk(str(velk)), "t", {}, {
+        "boots": 1, "seconds": 5.0, "stopped": stopped, "incomplete": incomplete})
+    assert model["finished"] is finished and said in model["outcome"]
+    assert model["outcome"].count("rehearsal incomplete") <= 1

@@ -860,8 +860,9 @@ def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, t
     """Checks the list, runs it in a virtual PC and writes the report (and junit, a
     junit.JUnitFile, when given). Returns the exit code: 0 when the run finished without
     an error file, 1 when it did not (also when it was interrupted), 2 when the check
-    found errors (unless forced). An output folder it may not use, or a rehearsal that
-    could not be made, raises VpcError or OSError (exit code 2 at the command line)."""
+    found errors (unless forced) or the rehearsal was incomplete (its report written all
+    the same). An output folder it may not use, or a rehearsal that could not be made,
+    raises VpcError or OSError (exit code 2 at the command line)."""
     stdout, stderr = stdout or sys.stdout, stderr or sys.stderr
     apart = (("the sources", sources), ("the run list's folder", os.path.dirname(os.path.abspath(run_list))))
     with report.prepare_out(out, apart):
@@ -895,4 +896,8 @@ def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, t
     stdout.write("\nThe report: %s\n" % page)
     if rehearsal.kept_at:
         stdout.write("The virtual PC is kept at %s\n" % rehearsal.kept_at)
+    if model["incomplete"]:
+        # The tool's own failure: the report holds what it saw, but it saw not all.
+        stderr.write("rehearse: rehearsal incomplete: %s\n" % "; ".join(model["incomplete"]))
+        return 2
     return 0 if model["finished"] else 1

@@ -328,6 +328,12 @@ def build_model(records, title, machine=None, rehearsal=None):
         outcome, outcome_kind = "did not finish", "failed"
     if rehearsal and rehearsal.get("stopped"):
         outcome += " (%s)" % rehearsal["stopped"]
+    # A rehearsal cut short, or one that could not see everything, passes for nothing,
+    # also when the engine had finished by then.
+    if rehearsal and (rehearsal.get("incomplete") or (rehearsal.get("stopped") or "").startswith("interrupted")):
+        if rehearsal.get("incomplete") and "rehearsal incomplete" not in outcome:
+            outcome += " (rehearsal incomplete: %s)" % "; ".join(rehearsal["incomplete"])
+        outcome_kind = "failed"
 
     if rehearsal:
         boots = rehearsal["boots"]
