@@ -45,11 +45,20 @@ def changes(**kinds):
     ("a removed file in an entry's clean-up folder is that entry's",
      changes(files_removed=[("C:\\VELK\\APPS\\ONE\\setup.exe", "file", 32)]), {"C:\\VELK\\APPS": 35.0}, {},
      {1: "C:\\VELK\\APPS\\ONE", 2: ""}, (1,)),
-    ("a change without a time", changes(files_changed=[("C:\\Z", "file", 32)]), {}, {}, {}, (NO,)),
+    ("a change without a time: any entry, or none", changes(files_changed=[("C:\\Z", "file", 32)]), {}, {}, {},
+     (1, 2, 3, NO)),
+    ("a file removed from a drive's root", changes(files_removed=[("D:\\setup.log", "file", 32)]), {"D:": 15.0}, {},
+     {}, (1, NO)),
+    ("a value of a key that a later entry gave a subkey",
+     changes(values_changed=[("HKLM\\S\\K", "V", "1", "2")], keys_added=["HKLM\\S\\K\\Sub"]),
+     {}, {"HKLM\\S\\K": 25.0, "HKLM\\S\\K\\Sub": 25.0}, {}, None),
 ])
 def test_each_change_goes_to_the_entries_whose_window_holds_its_time(case, found, file_times, key_times, cleanups,
                                                                       expected):
     groups = attribution.attribute(found, file_times, key_times, WINDOWS, 0.0, cleanups)
+    if expected is None:  # the value widened to every entry up to the key's time, the new subkey not
+        assert sorted(tuple(g["entries"]) for g in groups) == [(1, 2, NO), (2,)], case
+        return
     assert [tuple(g["entries"]) for g in groups] == [expected], case
 
 
@@ -161,3 +170,20 @@ def test_a_rehearsal_cut_short_or_half_seen_never_passes(tmp_path, stopped, inco
         "boots": 1, "seconds": 5.0, "stopped": stopped, "incomplete": incomplete})
     assert model["finished"] is finished and said in model["outcome"]
     assert model["outcome"].count("rehearsal incomplete") <= 1
+
+
+@pytest.mark.native
+def test_stamps_the_list_held_before_the_run_tell_nothing_of_when_an_entry_ran(tmp_path):
+    lines = ["OSTREL.DLL, a.exe, C:\\VELK\\APPS\\A, 60, , %s, %s, CLEAN 09:00:00",   # CLEAN written by hand
+             "OSTREL.DLL, b.exe, , 60, , START 09:00:00, STOP 09:00:01, CLEAN 09:00:01",  # done before the run
+             "OSTREL.DLL, c.exe, , 60, , START 09:00:00, %s"]  # begun before a restart
+    watch = StampWatch("unused", since=100.0)
+    path = tmp_path / "RUN.NUV"
+    for written, first, second, third in ((90.0, "", "", ""), (105.0, "START 10:00:05", "", ""),
+                                          (107.0, "START 10:00:05", "STOP 10:00:07", ""),
+                                          (110.0, "START 10:00:05", "STOP 10:00:07", "STOP 10:00:10")):
+        path.write_bytes(("\r\n".join(lines) % (first, second, third) + "\r\n").encode("cp1252"))
+        watch.read(report.run_list_entries(read_run_list(str(path))), written)
+    assert watch.windows(100.0, 120.0, engine_started=102.0) == [{"entry": 1, "from": 102.0, "to": 107.0},
+                                                                 {"entry": 3, "from": 102.0, "to": 110.0}]
+    assert watch.cleaned(100.0, 120.0) == {}

@@ -1,6 +1,7 @@
 """What CI reads of a report: report.json as docs/report-json.md describes it, the
 JUnit file of --junit, and the timeline's labels."""
 
+import argparse
 import json
 import os
 import re
@@ -9,7 +10,7 @@ import xml.etree.ElementTree as ET
 import pytest
 
 from conftest import REPO
-from vpc import junit, machine_diff, pictures, report, samples
+from vpc import cli, junit, machine_diff, pictures, report, samples
 from vpc.registry import RUN_KEY
 from vpc.check import read_run_list
 from vpc.rehearse import Rehearsal, StampWatch
@@ -153,6 +154,17 @@ def test_the_junit_file_holds_an_entry_per_test_case_and_the_whole_run(tmp_path)
     with pytest.raises(report.VpcError):
         junit.JUnitFile(path)
     assert junit.failed_model("scripts/vpc report", "x")["finished"] is False
+
+
+def test_a_junit_file_says_the_run_has_not_ended_until_it_has(tmp_path):
+    # The passing file of an earlier run; the next run is killed before its end.
+    path = str(tmp_path / "junit.xml")
+    junit.JUnitFile(path).write({"title": "t", "entries": [], "finished": True, "outcome": "done",
+                                 "total_seconds": 1})
+    accepted = cli.junit_file(argparse.Namespace(junit=path, out=str(tmp_path / "out"), verb="rehearse"))
+    assert not accepted.written
+    whole = ET.parse(path).getroot().find("testsuite").findall("testcase")[-1]
+    assert "did not end" in whole.find("failure").get("message")
 
 
 # An entry's command and the timeline's label of entry 2.

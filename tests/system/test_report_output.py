@@ -56,6 +56,17 @@ def marked(out, *names):
             f.write("earlier")
 
 
+def made(out, names, *present):
+    """A report's folder whose mark names what this tool made there, holding present."""
+    os.makedirs(out)
+    with open(os.path.join(out, report.OUTPUT_MARK), "w") as f:
+        f.write(report.MARK_TEXT + "".join(report.MADE + name + "\n" for name in names))
+    for name in present:
+        os.makedirs(os.path.dirname(os.path.join(out, name)), exist_ok=True)
+        with open(os.path.join(out, name), "w") as f:
+            f.write("earlier")
+
+
 # (case, how the folder is made from tmp, what is left in out afterwards or None when refused)
 FOLDERS = [
     ("new", lambda t: None, [report.OUTPUT_MARK]),
@@ -73,6 +84,16 @@ FOLDERS = [
     ("a symbolic link to an earlier report", lambda t: (marked(t + "/report"), os.symlink(t + "/report",
                                                                                             t + "/out")), None),
     ("a file", lambda t: shutil.copy(t + "/user/RUN.NUV", t + "/out"), None),
+    ("a report that names what it made", lambda t: made(t + "/out", ["report.txt", "VELK"], "report.txt",
+                                                        "VELK/RUN.NUV"), [report.OUTPUT_MARK]),
+    # The engineer keeps the PC's copy beside its report: a report of report never makes VELK.
+    ("a copy of the PC's VELK put beside its report",
+     lambda t: made(t + "/out", ["report.txt"], "report.txt", "VELK/RUN.NUV"), None),
+    ("a mark that is a link", lambda t: (os.makedirs(t + "/out"), os.symlink(t + "/user/RUN.NUV",
+                                                                             t + "/out/" + report.OUTPUT_MARK)), None),
+    # An output folder inside an earlier report's: that report's next run would empty it.
+    ("inside an earlier report's folder", lambda t: open(t + "/" + report.OUTPUT_MARK, "w").write(report.MARK_TEXT),
+     None),
 ]
 
 
@@ -130,12 +151,15 @@ def test_a_folder_being_written_is_refused_to_a_second_report(tmp_path, capsys):
 
 def test_default_output_folders_are_one_per_list_and_machine():
     rehearsals = os.path.join(REPO, "build", "rehearsal")
-    assert [cli.rehearsal_out(*row) for row in (("mylist/RUN.NUV", "win32", "nt"), ("lists/run.nuv", "win64", "nt"),
-                                                ("lists/Alpha.NUV", "win32", "9x"), ("my list/RUN.NUV", "win32", "nt"),
-                                                ("caf\u00e9/RUN.NUV", "win32", "nt"))] == [
-        os.path.join(rehearsals, name) for name in ("mylist-win32-nt", "lists-win64-nt", "Alpha-win32-9x",
-                                                    "my_list-win32-nt", "caf\u00e9-win32-nt")]
-    assert cli.report_out("pc17/VELK") == os.path.join(REPO, "build", "report", "pc17-VELK")
+    names = [os.path.relpath(cli.rehearsal_out(*row), rehearsals).rsplit("-", 1)[0] for row in (
+        ("mylist/RUN.NUV", "win32", "nt"), ("lists/run.nuv", "win64", "nt"), ("lists/Alpha.NUV", "win32", "9x"),
+        ("my list/RUN.NUV", "win32", "nt"), ("caf\u00e9/RUN.NUV", "win32", "nt"))]
+    assert names == ["mylist-win32-nt", "lists-win64-nt", "Alpha-win32-9x", "my_list-win32-nt", "caf\u00e9-win32-nt"]
+    # Two customers' lists of the same name, and two copies of PCs of the same name, apart.
+    assert cli.rehearsal_out("custA/VELK/RUN.NUV", "win32", "nt") != cli.rehearsal_out("custB/VELK/RUN.NUV", "win32",
+                                                                                        "nt")
+    assert cli.report_out("line1/pc17/VELK") != cli.report_out("line2/pc17/VELK")
+    assert os.path.basename(cli.report_out("pc17/VELK")).startswith("pc17-VELK-")
 
 
 def fail_writing(error):

@@ -32,7 +32,8 @@ def entries_at(windows, when, since=None, slack=0.0):
     """The numbers of the entries whose window meets the span from when - slack (or
     from since, when given) to when."""
     if when is None:
-        return [NO_ENTRY]
+        # Nothing tells when: any entry of the boot, or none of them.
+        return [w["entry"] for w in windows] + [NO_ENTRY]
     earliest = since if since is not None else when - slack
     found = [w for w in windows if w["from"] <= when and w["to"] >= earliest]
     # Where the span reaches past the entries' windows, the engine, Wine or a restart
@@ -97,6 +98,9 @@ def change_times(changes, file_times, key_times, cleanups=None):
     for key in changes["keys_removed"]:
         timed.append(("keys_removed", key, nearest_time(key, key_lowered), True, KEY_SLACK, None))
     new_keys = {k.lower() for k in changes["keys_added"]}
+    # Adding or removing a subkey changes its key's time too: the key's time then tells
+    # only the last of those changes.
+    parents = {k.rpartition("\\")[0].lower() for k in changes["keys_added"] + changes["keys_removed"]}
     per_key = {}
     for kind in ("values_added", "values_changed", "values_removed"):
         for item in changes[kind]:
@@ -104,7 +108,7 @@ def change_times(changes, file_times, key_times, cleanups=None):
     for kind in ("values_added", "values_changed", "values_removed"):
         for item in changes[kind]:
             key = item[0]
-            widen = key.lower() not in new_keys and len(per_key[key.lower()]) > 1
+            widen = key.lower() not in new_keys and (len(per_key[key.lower()]) > 1 or key.lower() in parents)
             gone = kind == "values_removed" and key.lower() not in key_lowered
             timed.append((kind, item, nearest_time(key, key_lowered), widen or gone, KEY_SLACK, None))
     return timed

@@ -32,8 +32,13 @@ def check_run_list(run_list, sources=None, output=None):
     if not build_checker():
         print("vpc: building the run-list check failed; see " + BUILD_LOG, file=sys.stderr)
         return 2
-    return subprocess.run([CHECKER, run_list] + (["--sources", sources] if sources else []),
+    return subprocess.run([CHECKER, as_operand(run_list)] + (["--sources", as_operand(sources)] if sources else []),
                           stdin=subprocess.DEVNULL, stdout=output).returncode
+
+
+def as_operand(path):
+    """A path as the check takes it: one that starts with "-" is no option of its."""
+    return os.path.join(".", path) if path.startswith("-") else path
 
 
 def read_run_list(run_list, build=True, data=None):
@@ -46,7 +51,8 @@ def read_run_list(run_list, build=True, data=None):
     if build and not build_checker():
         raise VpcError("building the run-list check failed; see " + BUILD_LOG)
     try:
-        result = subprocess.run([CHECKER, "--json", run_list if data is None else "-"], input=data or b"",
+        result = subprocess.run([CHECKER, "--json", as_operand(run_list) if data is None else "-"],
+                                input=data or b"",
                                 capture_output=True)
     except OSError as error:
         raise VpcError("the run-list check cannot be started: %s" % error)

@@ -1,6 +1,7 @@
 """scripts/vpc: the virtual PC's verbs for people."""
 
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -25,22 +26,29 @@ def folder_name(text):
     return re.sub(r"[^\w.-]", "_", text).strip(".") or "_"
 
 
+def place_mark(path):
+    """Six hex digits of a path: two lists of the same name in different places, as
+    custA/VELK/RUN.NUV and custB/VELK/RUN.NUV, get folders of their own."""
+    return hashlib.sha1(os.fsencode(os.path.realpath(path))).hexdigest()[:6]
+
+
 def rehearsal_out(run_list, arch, family):
     """One folder per list and machine, so that two rehearsals side by side never share
-    one: build/rehearsal/<list>-<arch>-<family>, where a list called RUN.NUV, as most
-    are, is named by its folder."""
+    one: build/rehearsal/<list>-<arch>-<family>-<place>, where a list called RUN.NUV, as
+    most are, is named by its folder."""
     path = os.path.abspath(run_list)
     stem = os.path.splitext(os.path.basename(path))[0]
     name = os.path.basename(os.path.dirname(path)) if stem.upper() == "RUN" else stem
-    return os.path.join(REHEARSAL_OUT, "%s-%s-%s" % (folder_name(name), arch, family))
+    return os.path.join(REHEARSAL_OUT, "%s-%s-%s-%s" % (folder_name(name), arch, family, place_mark(path)))
 
 
 def report_out(velk):
-    """One folder per copy of C:\\VELK: build/report/<its parent folder>-<its name>, as
-    pc17-VELK for pc17/VELK."""
+    """One folder per copy of C:\\VELK: build/report/<its parent folder>-<its name>-<place>,
+    as pc17-VELK-3fa9c1 for pc17/VELK."""
     path = os.path.abspath(velk)
     parent = os.path.basename(os.path.dirname(path))
-    return os.path.join(REPORT_OUT, folder_name("-".join(n for n in (parent, os.path.basename(path)) if n)))
+    name = "-".join(n for n in (parent, os.path.basename(path), place_mark(path)) if n)
+    return os.path.join(REPORT_OUT, folder_name(name))
 
 
 def error_line(error):
@@ -111,7 +119,7 @@ def main(argv=None):
                           help="stop the PC after S seconds of running (default 3600)")
     rehearse.add_argument("--out", metavar="DIR",
                           help="the report's folder, new or holding an earlier report of this tool, outside the "
-                               "sources and the list's folder (default build/rehearsal/LIST-ARCH-FAMILY)")
+                               "sources and the list's folder (default build/rehearsal/LIST-ARCH-FAMILY-PLACE)")
     rehearse.add_argument("--keep", dest="sub_keep", action="store_true", help="keep the virtual PC's folder")
     rehearse.add_argument("--force", action="store_true", help="run the list even when the check finds errors")
     rehearse.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
@@ -125,7 +133,7 @@ def main(argv=None):
     report.add_argument("--a-log", metavar="FILE", help="a copy of the diskette's a:\\LOG")
     report.add_argument("--out", metavar="DIR",
                         help="the report's folder, new or holding an earlier report of this tool, outside DIR "
-                             "(default build/report/PARENT-NAME of DIR)")
+                             "(default build/report/PARENT-NAME-PLACE of DIR)")
     report.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
 
     try:
@@ -168,7 +176,12 @@ def junit_file(args):
     if os.path.abspath(args.junit).startswith(out.rstrip(os.sep) + os.sep):
         raise VpcError("%s lies inside the report's folder %s, which the next report empties; name a file "
                        "outside it for --junit" % (args.junit, args.out))
-    return JUnitFile(args.junit)
+    junit = JUnitFile(args.junit)
+    # Until the run writes its outcome, the file says it has not ended: a run killed on
+    # the way never leaves the file of an earlier run to pass for its own.
+    junit.write(failed_model("scripts/vpc %s" % args.verb, "the run did not end (killed, or still running)"))
+    junit.written = False
+    return junit
 
 
 def run_verb(parser, args, junit=None):

@@ -77,6 +77,11 @@ def read_drive(letter, folder, skipped=(), times=None):
     times = {} if times is None else times
     if not os.path.isdir(folder):
         return found
+    try:
+        # The drive's root: what is removed from it is known by its time.
+        times[letter + ":"] = os.stat(folder).st_ctime_ns / 1e9
+    except OSError:
+        pass
     for root, dirs, names in os.walk(folder):
         rel_root = os.path.relpath(root, folder)
         base = letter + ":\\" + ("" if rel_root == "." else rel_root.replace("/", "\\") + "\\")
@@ -90,11 +95,15 @@ def read_drive(letter, folder, skipped=(), times=None):
                 info = os.lstat(full)
             except OSError:
                 continue  # gone while it was read
+            try:
+                attributes = file_attributes(full)
+            except OSError:
+                continue  # gone while it was read
             times[base + name] = info.st_ctime_ns / 1e9
             if stat.S_ISDIR(info.st_mode):
-                found[base + name] = ("folder", 0, 0, file_attributes(full))
+                found[base + name] = ("folder", 0, 0, attributes)
             else:
-                found[base + name] = ("file", info.st_size, info.st_mtime_ns, file_attributes(full))
+                found[base + name] = ("file", info.st_size, info.st_mtime_ns, attributes)
     return found
 
 

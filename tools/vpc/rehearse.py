@@ -93,6 +93,7 @@ if exist {flags}\quiet goto register
 goto quiet
 :register
 C:\windows\system32\reg.exe add "{key}" /v "{value}" /t REG_SZ /d "{command}" /f{view}
+if errorlevel 1 echo.> {flags}\unregistered
 rem The rehearsal names the folder for the registry in the flag that lets the gate on.
 set /p saveto=<{flags}\quiet
 {save} %saveto%
@@ -134,8 +135,9 @@ NUV_LOG = "c:\\velk\\nuv.log"
 BOOT_TIMES = ("boot", "started", "engine_started", "engine_ended", "held", "released", "ended")
 
 
-class Interrupted(Exception):
-    """Ctrl-C or SIGTERM: the rehearsal ends its PC and writes the report of what ran."""
+class Interrupted(VpcError):
+    """Ctrl-C or SIGTERM: the rehearsal ends its PC and writes the report of what ran;
+    before its PC ran, it ends with exit code 2 and this one line."""
 
 
 def build_dir(arch):
@@ -151,6 +153,7 @@ def ensure_built(arch, log_path):
                                                       "fixtures/registry_save.exe"]
     if all(os.path.exists(os.path.join(folder, r)) for r in needed):
         return folder
+    report.claim(os.path.dirname(log_path), os.path.basename(log_path))
     with open(log_path, "w") as log:
         for step in (["cmake", "--preset", arch], ["cmake", "--build", "--preset", arch]):
             if subprocess.run(step, cwd=REPO, stdin=subprocess.DEVNULL, stdout=log,
@@ -287,6 +290,8 @@ class StampWatch:
         self.entries = []
         self._last = None
         self._pending = []
+        self.before = None    # the stamps the list held before the run: written by hand, or of an earlier run
+        self.failures = []
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._watch, daemon=True)
 
@@ -306,6 +311,8 @@ class StampWatch:
                     self.capture()
                 else:
                     self.parse()
+        except Exception as error:  # noqa: BLE001 - told in the report, never lost with the thread
+            self.failures.append("the watch on the run list stopped: %s" % error)
         finally:
             events.close()
 
@@ -334,7 +341,8 @@ class StampWatch:
             written, data = self._pending.pop(0)
             try:
                 entries = report.run_list_entries(read_run_list(self.path, build=False, data=data))
-            except VpcError:
+            except (VpcError, ValueError) as error:
+                self.failures.append("a version of the run list could not be read: %s" % error)
                 continue
             self.read(entries, written)
 
@@ -345,6 +353,8 @@ class StampWatch:
     def read(self, entries, written):
         """Takes the entries of a version of the list written at that time."""
         self.entries = entries
+        if self.before is None:
+            self.before = {(e["number"], name) for e in entries for name, value in e["stamps"].items() if value}
         for entry in entries:
             for name, value in entry["stamps"].items():
                 key = (entry["number"], name)
@@ -356,26 +366,35 @@ class StampWatch:
         """[{"entry", "from", "to"}] of the entries that ran in the boot: from when the
         START stamp was written at the earliest (not before the boot's engine started,
         which writes it) to when its last stamp was written at the latest (or the boot's
-        end)."""
+        end). Stamps the list held before the run tell nothing of when an entry ran."""
         earliest = max(boot_began, engine_started or boot_began)
+        before = self.before or set()
         found = []
         for entry in self.entries:
             n = entry["number"]
             start = self.seen.get((n, "START"))
-            ends = [self.seen[(n, name)][1] for name in ("STOP", "CLEAN") if (n, name) in self.seen]
             if start is None or start[1] > boot_ended:
                 continue  # not begun by the boot's end
+            if (n, "START") in before and ((n, "STOP") in before or (n, "CLEAN") in before):
+                continue  # done before the run
+            ends = [self.seen[(n, name)][1] for name in ("STOP", "CLEAN") if (n, name) in self.seen
+                    and (n, name) not in before]
             done = max(ends) if ends else None
             if done is not None and done < boot_began:
-                continue  # done before the boot (or stamped by hand)
-            found.append({"entry": n, "from": min(max(start[0], earliest), start[1]),
-                          "to": min(done or boot_ended, boot_ended)})
+                continue  # done in an earlier boot
+            if start[1] < boot_began:
+                begun = earliest  # begun before the boot: it goes on once the engine is back
+            elif start[1] >= earliest:
+                begun = max(start[0], earliest)
+            else:
+                begun = max(start[0], boot_began)
+            found.append({"entry": n, "from": begun, "to": min(done or boot_ended, boot_ended)})
         return found
 
     def cleaned(self, boot_began, boot_ended):
         """{entry: clean-up folder} of the entries whose CLEAN stamp was written in the boot."""
         return {e["number"]: e["cleanup"] for e in self.entries
-                if (e["number"], "CLEAN") in self.seen
+                if (e["number"], "CLEAN") in self.seen and (e["number"], "CLEAN") not in (self.before or set())
                 and boot_began <= self.seen[(e["number"], "CLEAN")][1] <= boot_ended}
 
 
@@ -407,8 +426,9 @@ class Progress:
 
 class Rehearsal:
     def __init__(self, run_list, sources, out, arch="win32", family="nt", factory=False,
-                 time_limit=DEFAULT_TIME_LIMIT, keep=False, check_text="", progress=sys.stderr):
+                 time_limit=DEFAULT_TIME_LIMIT, keep=False, check_text="", progress=sys.stderr, interruption=None):
         self.run_list = os.path.abspath(run_list)
+        self.interruption = interruption or Interruption()
         self.sources = os.path.abspath(sources)
         self.out = os.path.abspath(out)
         self.arch = arch
@@ -494,6 +514,9 @@ class Rehearsal:
         wait_for(lambda: os.path.exists(registered), QUIET_WAIT, "the gate did not register itself")
         if os.path.exists(self.gate_flag(pc, "unsaved")):
             raise VpcError("the registry could not be written out at restart %d" % (self.boot - 1))
+        if os.path.exists(self.gate_flag(pc, "unregistered")):
+            raise VpcError("the rehearsal's gate could not register itself for the restart after restart %d"
+                           % (self.boot - 1))
         self.snapshots.append(machine_diff.take_snapshot(pc, registry_folder=pc.host_path(folder)))
         self.snapshot_times.append(time.time())
         open(self.gate_flag(pc, "go"), "w").close()
@@ -584,8 +607,7 @@ class Rehearsal:
         return DIALOG_RETURNED not in log[log.rfind(report.STARTED):]
 
     def screenshot(self, pc, boot, what, window, text):
-        folder = os.path.join(self.out, "screenshots")
-        os.makedirs(folder, exist_ok=True)
+        folder = self.screenshots_folder()
         name = "boot-%d-%s.png" % (boot, what)
         path = pc.screenshot(os.path.join(folder, name))
         width, height, rows = read_png(path)
@@ -610,16 +632,22 @@ class Rehearsal:
         })
         return True
 
+    def screenshots_folder(self):
+        folder = os.path.join(self.out, "screenshots")
+        if not os.path.isdir(folder):
+            report.claim(self.out, "screenshots")
+            os.makedirs(folder, exist_ok=True)
+        return folder
+
     def whole_screen(self, pc, why):
         """The whole screen as it is, any crash or dialog included: taken when the time
         limit ends the run or the engine reports a failure."""
-        folder = os.path.join(self.out, "screenshots")
-        os.makedirs(folder, exist_ok=True)
+        folder = self.screenshots_folder()
         name = "boot-%d-screen.png" % self.boot
         try:
             pc.screenshot(os.path.join(folder, name))
         except (VpcError, OSError, subprocess.SubprocessError) as error:
-            self.probe_failures.add("the whole screen, boot %d: %s" % (self.boot, error))
+            self.incomplete.append("the whole screen could not be taken (boot %d, %s): %s" % (self.boot, why, error))
             return
         self.shots.append({"boot": self.boot, "what": "screen", "file": "screenshots/" + name,
                            "window_file": "screenshots/" + name, "window": [], "text": [], "title": "",
@@ -630,12 +658,15 @@ class Rehearsal:
         """Runs the rehearsal; returns the report's model. A failure of the rehearsal
         itself, or an interruption, ends the PC and still gives the model of what ran."""
         os.makedirs(self.out, exist_ok=True)
-        build = ensure_built(self.arch, os.path.join(self.out, "build.log"))
-        fixed = [letter for letter in source_drives(self.sources) if letter not in "AC"]
+        try:
+            build = ensure_built(self.arch, os.path.join(self.out, "build.log"))
+            fixed = [letter for letter in source_drives(self.sources) if letter not in "AC"]
+            pc = VirtualPC(arch=self.arch, family=self.family, display=True, fixed_drives=fixed, keep=self.keep)
+        except Interrupted as why:
+            raise VpcError("interrupted (%s) before the virtual PC ran" % why) from None
         stopped = None
         boots = 0
         seconds = 0.0
-        pc = VirtualPC(arch=self.arch, family=self.family, display=True, fixed_drives=fixed, keep=self.keep)
         try:
             try:
                 self.progress.show("making the virtual PC", 0)
@@ -651,9 +682,13 @@ class Rehearsal:
                 self.incomplete.append(str(error))
             finally:
                 self._stop_probing.set()
+                # From here on a signal is only noted: the PC is ended and the report made.
+                self.interruption.armed = False
             seconds = time.monotonic() - self.began if self.began else 0.0
             if stopped or not self.idle(pc):
                 pc.stop()
+            if self.interruption.signalled and not stopped:
+                stopped = "interrupted (%s)" % self.interruption.signalled
             self.progress.show("the PC is off; writing the report", seconds)
             self.progress.end()
             if self.boots:
@@ -661,6 +696,12 @@ class Rehearsal:
             self.snapshots.append(machine_diff.take_snapshot(pc))
             self.snapshot_times.append(time.time())
             boots = pc.boot_count()
+            if boots > len(self.boots) and not stopped:
+                self.incomplete.append("%d restart(s) passed the rehearsal's gate unheld: the changes of their "
+                                       "boots count to the boot before" % (boots - len(self.boots)))
+            if self.stamps and self.stamps.failures:
+                self.incomplete.append("%d reading(s) of the run list failed, the first: %s" % (
+                    len(self.stamps.failures), self.stamps.failures[0]))
             self.collect(pc)
             if self.keep:
                 self.kept_at = pc.root
@@ -669,12 +710,19 @@ class Rehearsal:
         return self.model(boots, seconds, stopped)
 
     def idle(self, pc):
-        try:
-            pc.wait_idle(timeout=60)
-            return True
-        except VpcError as error:
-            self.incomplete.append(str(error))
-            return False
+        """Waits up to a minute for the PC's programs to end, or until a signal comes."""
+        waiter = subprocess.Popen(["wineserver", "-w"], env=pc.env(), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while waiter.poll() is None:
+            if self.interruption.signalled or time.monotonic() > deadline:
+                waiter.kill()
+                waiter.wait()
+                if not self.interruption.signalled:
+                    self.incomplete.append("the PC was not idle within 60 s")
+                return False
+            time.sleep(0.1)
+        return True
 
     def drive(self, pc):
         """Boots the PC and follows it to its end; returns why it was stopped, or None."""
@@ -685,6 +733,7 @@ class Rehearsal:
         self.boots.append({"boot": 1, "started": time.time()})
         self.show("starting")
         self.stamps = StampWatch(pc.host_path(RUN_LIST), time.time())
+        self.stamps.look()  # the list as it was put there, before the engine's first stamp
         self.stamps.start()
         pc.boot()
         # The first restart comes after the engine's countdown at the earliest.
@@ -751,6 +800,7 @@ class Rehearsal:
     def collect(self, pc):
         """What an engineer would bring back from the PC: C:\\VELK, and a:\\LOG."""
         velk = os.path.join(self.out, "VELK")
+        report.claim(self.out, "VELK", "a-LOG.txt")
         shutil.rmtree(velk, ignore_errors=True)
         if pc.exists(VELK):
             shutil.copytree(pc.host_path(VELK), velk, symlinks=True)
@@ -843,16 +893,28 @@ def wait_for(condition, timeout, failure):
 
 
 class Interruption:
-    """The handler of Ctrl-C and SIGTERM: the first one ends the run where it is; later
-    ones are ignored, so that the PC is ended and the report written all the same."""
+    """The handler of Ctrl-C and SIGTERM. The first one ends the run where it is, while
+    armed; once the run is over, it is only noted, and the PC is switched off rather than
+    waited for. Later ones are ignored, so that the PC is ended and the report and the
+    JUnit file written all the same."""
 
     def __init__(self):
-        self.signalled = False
+        self.signalled = None
+        self.armed = True
 
     def __call__(self, signum, frame):
-        if not self.signalled:
-            self.signalled = True
-            raise Interrupted("SIGTERM" if signum == signal.SIGTERM else "Ctrl-C")
+        if self.signalled:
+            return
+        self.signalled = "SIGTERM" if signum == signal.SIGTERM else "Ctrl-C"
+        if self.armed:
+            raise Interrupted(self.signalled)
+
+    def install(self):
+        """Takes both signals in the main thread; returns what restores the handlers before."""
+        if threading.current_thread() is not threading.main_thread():
+            return lambda: None
+        before = {number: signal.signal(number, self) for number in (signal.SIGTERM, signal.SIGINT)}
+        return lambda: [signal.signal(number, handler) for number, handler in before.items()]
 
 
 def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, time_limit=DEFAULT_TIME_LIMIT,
@@ -861,43 +923,43 @@ def rehearse(run_list, sources, out, arch="win32", family="nt", factory=False, t
     junit.JUnitFile, when given). Returns the exit code: 0 when the run finished without
     an error file, 1 when it did not (also when it was interrupted), 2 when the check
     found errors (unless forced) or the rehearsal was incomplete (its report written all
-    the same). An output folder it may not use, or a rehearsal that could not be made,
-    raises VpcError or OSError (exit code 2 at the command line)."""
+    the same). An output folder it may not use, a rehearsal that could not be made, or
+    one interrupted before its PC ran, raises VpcError or OSError (exit code 2 at the
+    command line)."""
     stdout, stderr = stdout or sys.stdout, stderr or sys.stderr
-    apart = (("the sources", sources), ("the run list's folder", os.path.dirname(os.path.abspath(run_list))))
-    with report.prepare_out(out, apart):
-        check_path = os.path.join(out, "check.txt")
-        with open(check_path, "w") as found:
-            code = check_run_list(run_list, sources, output=found)
-        with open(check_path, encoding="utf-8", errors="replace") as found:
-            check_text = found.read()
-        stdout.write(check_text)
-        stdout.flush()
-        if code != 0 and not force:
-            stderr.write("rehearse: the check found errors; mend the list, or give --force to run it all the same\n")
-            return 2
-        rehearsal = Rehearsal(run_list, sources, out, arch=arch, family=family, factory=factory,
-                              time_limit=time_limit, keep=keep, check_text=check_text, progress=stderr)
-        handlers = {}
-        if threading.current_thread() is threading.main_thread():
-            interruption = Interruption()
-            for number in (signal.SIGTERM, signal.SIGINT):
-                handlers[number] = signal.signal(number, interruption)
-        try:
+    interruption = Interruption()
+    restore = interruption.install()
+    try:
+        apart = (("the sources", sources), ("the run list's folder", os.path.dirname(os.path.abspath(run_list))))
+        with report.prepare_out(out, apart):
+            check_path = os.path.join(out, "check.txt")
+            report.claim(out, "check.txt")
+            with open(check_path, "w") as found:
+                code = check_run_list(run_list, sources, output=found)
+            with open(check_path, encoding="utf-8", errors="replace") as found:
+                check_text = found.read()
+            stdout.write(check_text)
+            stdout.flush()
+            if code != 0 and not force:
+                stderr.write("rehearse: the check found errors; mend the list, or give --force to run it all the "
+                             "same\n")
+                return 2
+            rehearsal = Rehearsal(run_list, sources, out, arch=arch, family=family, factory=factory,
+                                  time_limit=time_limit, keep=keep, check_text=check_text, progress=stderr,
+                                  interruption=interruption)
             model = rehearsal.run()
-        finally:
-            for number, handler in handlers.items():
-                signal.signal(number, handler)
-        page = report.write_report(model, out)
-        if junit:
-            junit.write(model)
-        with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
-            stdout.write(f.read())
-    stdout.write("\nThe report: %s\n" % page)
-    if rehearsal.kept_at:
-        stdout.write("The virtual PC is kept at %s\n" % rehearsal.kept_at)
-    if model["incomplete"]:
-        # The tool's own failure: the report holds what it saw, but it saw not all.
-        stderr.write("rehearse: rehearsal incomplete: %s\n" % "; ".join(model["incomplete"]))
-        return 2
-    return 0 if model["finished"] else 1
+            page = report.write_report(model, out)
+            if junit:
+                junit.write(model)
+            with open(os.path.join(out, "report.txt"), encoding="utf-8") as f:
+                stdout.write(f.read())
+        stdout.write("\nThe report: %s\n" % page)
+        if rehearsal.kept_at:
+            stdout.write("The virtual PC is kept at %s\n" % rehearsal.kept_at)
+        if model["incomplete"]:
+            # The tool's own failure: the report holds what it saw, but it saw not all.
+            stderr.write("rehearse: rehearsal incomplete: %s\n" % "; ".join(model["incomplete"]))
+            return 2
+        return 0 if model["finished"] else 1
+    finally:
+        restore()

@@ -182,6 +182,10 @@ def parse_log(text):
             when = datetime.datetime(year, month, day, hour, minute, second)
         except ValueError:
             when = None
+        # A PC whose clock was never set logs years no run was made in: such a line has
+        # no time the timeline could place.
+        if when is not None and not 1980 <= year <= datetime.date.today().year + 1:
+            when = None
         lines.append((when, match.group(7)))
     return lines
 
@@ -482,6 +486,7 @@ def write_report(model, out):
 
     model = displayable(model)
     os.makedirs(out, exist_ok=True)
+    claim(out, "report.json", "report.txt", "report.html")
     with open(os.path.join(out, "report.json"), "w") as f:
         json.dump(model, f, indent=1, default=str)
     environment = jinja2.Environment(
@@ -495,12 +500,41 @@ def write_report(model, out):
     return os.path.join(out, "report.html")
 
 
-# The mark a report's folder bears: only a folder with it is ever emptied, and only while
-# it holds nothing but what a report holds. Names alone cannot tell: a copy of a PC's
-# folder is named VELK too.
+# The mark a report's folder bears: only a folder with it is ever emptied, and only of
+# what the mark says this tool made there, while it holds nothing else. Names alone
+# cannot tell: a copy of a PC's folder is named VELK too. The mark names each entry
+# before it is made ("made: NAME"); a mark of an earlier version of this tool names none,
+# and stands for what a report of that version held.
 OUTPUT_MARK = ".velk-report"
-OUTPUT_NAMES = {OUTPUT_MARK, "report.json", "report.txt", "report.html", "check.txt", "build.log", "screenshots",
-                "VELK", "a-LOG.txt"}
+OUTPUT_NAMES = {"report.json", "report.txt", "report.html", "check.txt", "build.log", "screenshots", "VELK",
+                "a-LOG.txt"}
+MARK_TEXT = "A report of scripts/vpc: this folder is emptied when the next report is written here.\n"
+MADE = "made: "
+
+
+def made_here(out):
+    """The names the folder's mark says this tool made, or None when it bears no mark of
+    its own (none, or a link)."""
+    path = os.path.join(out, OUTPUT_MARK)
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
+    except OSError:
+        return None
+    with os.fdopen(fd, encoding="utf-8", errors="replace") as mark:
+        lines = mark.read().splitlines()
+    names = {line[len(MADE):] for line in lines if line.startswith(MADE)} & OUTPUT_NAMES
+    return names if any(line.startswith(MADE) for line in lines) else set(OUTPUT_NAMES)
+
+
+def claim(out, *names):
+    """Notes in the mark that this tool makes these entries of the folder, before it
+    makes them."""
+    try:
+        fd = os.open(os.path.join(out, OUTPUT_MARK), os.O_WRONLY | os.O_APPEND | os.O_NOFOLLOW)
+    except FileNotFoundError:
+        return  # a folder without the mark is never emptied: nothing to note
+    with os.fdopen(fd, "a", encoding="utf-8") as mark:
+        mark.write("".join(MADE + name + "\n" for name in names))
 
 
 def lies_within(inner, outer):
@@ -547,6 +581,13 @@ def prepare_out(out, apart=()):
     if os.path.exists(out) and not os.path.isdir(out):
         raise VpcError("%s is not a folder" % out)
     real_out = os.path.realpath(out)
+    # Inside an earlier report's folder, the next report there would empty this one.
+    parent = os.path.dirname(real_out)
+    while parent != os.path.dirname(parent):
+        if os.path.lexists(os.path.join(parent, OUTPUT_MARK)):
+            raise VpcError("--out %s lies inside the report folder %s, which its next report empties; name a "
+                           "folder outside it" % (out, parent))
+        parent = os.path.dirname(parent)
     for what, path in apart:
         if not path:
             continue
@@ -559,19 +600,22 @@ def prepare_out(out, apart=()):
     os.makedirs(out, exist_ok=True)
     held = OutputFolder(out)
     try:
-        entries = os.listdir(out)
-        if entries and (OUTPUT_MARK not in entries or not set(entries) <= OUTPUT_NAMES):
+        entries = set(os.listdir(out))
+        made = made_here(out) if entries else set()
+        if entries and (made is None or not entries - {OUTPUT_MARK} <= made):
             raise VpcError("%s holds files this tool did not make; name an empty or new folder with --out" % out)
-        for name in entries:
+        for name in sorted(entries - {OUTPUT_MARK}):
             path = os.path.join(out, name)
-            if name == OUTPUT_MARK:
-                continue
             if os.path.isdir(path) and not os.path.islink(path):
                 shutil.rmtree(path)
             else:
                 os.remove(path)
-        with open(os.path.join(out, OUTPUT_MARK), "w") as mark:
-            mark.write("A report of scripts/vpc: this folder is emptied when the next report is written here.\n")
+        # Written afresh, never through a link of that name.
+        if os.path.lexists(os.path.join(out, OUTPUT_MARK)):
+            os.remove(os.path.join(out, OUTPUT_MARK))
+        fd = os.open(os.path.join(out, OUTPUT_MARK), os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
+        with os.fdopen(fd, "w", encoding="utf-8") as mark:
+            mark.write(MARK_TEXT)
     except BaseException:
         held.close()
         raise

@@ -113,10 +113,11 @@ def layout(rows, marks=()):
 
 
 def tick_step(seconds):
-    for step in (5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600):
+    """Seconds between two marks of the axis: at most about ten marks, however long."""
+    for step in (5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200):
         if seconds / step <= 10:
             return step
-    return 7200
+    return int(-(-seconds // (10 * 3600))) * 3600
 
 
 def rehearsal_rows(entries, clock, log, label, title):
