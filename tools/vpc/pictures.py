@@ -137,11 +137,14 @@ PICTURES = (progress_and_countdown, development_mode, utilities)
 NEUTRAL = "/tmp/velk-example"
 CHROMIUM = "/usr/bin/chromium"
 PAGE_SIZE = "1024,1380"
+BY_ENTRY_HEIGHT = 760
 
 
 def rehearsal_report(out, arch, build):
     """rehearsal-report.png: the page of a rehearsal of the sample list, its first screen
-    and a half as Chromium shows it, with the network off where the machine allows."""
+    and a half as Chromium shows it, with the network off where the machine allows; and
+    rehearsal-changes-by-entry.png: the same page's "What each entry changed", where the
+    two packages of the list's first boot have their changes apart. Returns both paths."""
     for _, built in samples.PACKAGES:
         if not os.path.exists(os.path.join(build, built)):
             raise VpcError("%s is not built: cmake --build --preset %s --target demo_packages"
@@ -160,19 +163,35 @@ def rehearsal_report(out, arch, build):
         printed = io.StringIO()
         if rehearse(run_list, sources, report, arch=arch, stdout=printed) != 0:
             raise VpcError("the rehearsal of the sample list failed:\n" + printed.getvalue())
-        isolated = subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0
-        picture = os.path.join(out, "rehearsal-report.png")
-        command = (["unshare", "-n"] if isolated else []) + [
-            CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--hide-scrollbars",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--user-data-dir=" + os.path.join(NEUTRAL, "browser"), "--window-size=" + PAGE_SIZE,
-            "--screenshot=" + picture, "file://" + os.path.join(report, "report.html")]
-        shown = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
-        if shown.returncode != 0 or not os.path.exists(picture):
-            raise VpcError("Chromium made no picture of the page: " + shown.stderr.strip()[-500:])
-        return picture
+        page = os.path.join(report, "report.html")
+        picture = page_picture(page, os.path.join(out, "rehearsal-report.png"), PAGE_SIZE)
+        # The page with its other sections hidden, as a person scrolled to that section sees it.
+        with open(page, encoding="utf-8") as f:
+            text = f.read()
+        alone = os.path.join(NEUTRAL, "changes-by-entry.html")
+        with open(alone, "w", encoding="utf-8") as f:
+            f.write(text.replace("</style>", "h1, section:not(#changes-by-entry) { display: none; }\n</style>", 1))
+        by_entry = page_picture(alone, os.path.join(NEUTRAL, "by-entry.png"), "1000,1500")
+        width, height, rows = read_png(by_entry)
+        cropped = os.path.join(out, "rehearsal-changes-by-entry.png")
+        write_png(cropped, width, min(height, BY_ENTRY_HEIGHT), rows[:BY_ENTRY_HEIGHT])
+        return [picture, cropped]
     finally:
         shutil.rmtree(NEUTRAL)
+
+
+def page_picture(page, picture, size):
+    """Chromium's picture of a page from disk, with the network off where the machine allows."""
+    isolated = subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0
+    command = (["unshare", "-n"] if isolated else []) + [
+        CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--hide-scrollbars",
+        "--disable-background-networking", "--disable-component-update", "--disable-sync",
+        "--user-data-dir=" + os.path.join(NEUTRAL, "browser"), "--window-size=" + size,
+        "--screenshot=" + picture, "file://" + page]
+    shown = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
+    if shown.returncode != 0 or not os.path.exists(picture):
+        raise VpcError("Chromium made no picture of the page: " + shown.stderr.strip()[-500:])
+    return picture
 
 
 def renew(out=DOCS, arch="win32", say=print, which=("windows", "report")):
@@ -188,6 +207,7 @@ def renew(out=DOCS, arch="win32", say=print, which=("windows", "report")):
                 say("screenshots: " + path)
                 taken.append(path)
     if "report" in which:
-        taken.append(rehearsal_report(out, arch, build))
-        say("screenshots: " + taken[-1])
+        for path in rehearsal_report(out, arch, build):
+            say("screenshots: " + path)
+            taken.append(path)
     return taken
