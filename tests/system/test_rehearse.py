@@ -20,8 +20,11 @@ from vpc import boot, machine_diff
 VPC = os.path.join(REPO, "scripts", "vpc")
 CHROMIUM = "/usr/bin/chromium"
 # A command that makes a folder, a test package (one file under Program Files) in the same
-# boot that asks for a restart, then a command that writes one registry value.
-SUCCEEDS = ("OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c mkdir C:\\VelkFirst, , 60\r\n"
+# boot that asks for a restart, then a command that writes one registry value. The first
+# entry's clean-up folder holds many files: the engine takes a while to delete them
+# between its STOP and CLEAN stamps, a while in which the two entries stand apart even
+# on a machine too busy to see every version of the list.
+SUCCEEDS = ("OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c mkdir C:\\VelkFirst, C:\\VELK\\APPS\\FIRST, 60\r\n"
             "QUILLAN.DLL, C:\\VELK\\APPS\\ALPHA\\Alpha.msi, C:\\VELK\\APPS\\ALPHA, 300, REBOOT\r\n"
             "OSTREL.DLL, C:\\windows\\system32\\reg.exe add HKLM\\Software\\VelkRehearsal /v Made /d yes /f, , 60\r\n")
 # A command that fails, whose clean-up folder the sources lack (a check error), and an
@@ -38,6 +41,11 @@ def write_list(folder, text, arch):
     package = os.path.join(folder, "src", "C", "VELK", "APPS", "ALPHA", "Alpha.msi")
     os.makedirs(os.path.dirname(package))
     shutil.copyfile(built(os.path.join("fixtures", "packages", "Alpha.msi"), arch), package)
+    first = os.path.join(folder, "src", "C", "VELK", "APPS", "FIRST")
+    os.makedirs(first)
+    for n in range(60):
+        with open(os.path.join(first, "part%02d.txt" % n), "w") as f:
+            f.write("part %d\n" % n)
 
 
 def vpc_command(*args):

@@ -26,6 +26,7 @@ started in the PC to follow the run; the pictures' probe runs only when the engi
 log says a window can be seen.
 """
 
+import collections
 import json
 import os
 import re
@@ -276,11 +277,12 @@ def progress_text(entries):
 
 
 class StampWatch:
-    """When each entry's stamps appeared, read from Linux: a thread reads every new
-    version of the run list as soon as Linux reports it written or moved into place
-    (and at least every 10 ms), and takes it through the engine's reading once the
-    engine pauses. A stamp first seen in a version was written after the version before
-    it and no later than its own version (the file's modification time):
+    """When each entry's stamps appeared, read from Linux: a thread does nothing but read
+    every new version of the run list as soon as Linux reports it written or moved into
+    place (and at least every 10 ms): the engine writes the next version within
+    milliseconds. The versions go through the engine's reading later, in the order they
+    were written (parse). A stamp first seen in a version was written after the version
+    before it and no later than its own version (the file's modification time):
     {(entry, stamp): (after, no later than)}."""
 
     def __init__(self, path, since):
@@ -289,7 +291,7 @@ class StampWatch:
         self.seen = {}
         self.entries = []
         self._last = None
-        self._pending = []
+        self._pending = collections.deque()
         self.before = None    # the stamps the list held before the run: written by hand, or of an earlier run
         self.failures = []
         self._stop = threading.Event()
@@ -307,10 +309,8 @@ class StampWatch:
         events = FolderEvents(os.path.dirname(self.path))
         try:
             while not self._stop.is_set():
-                if events.wait(0.01) or not self._pending:
-                    self.capture()
-                else:
-                    self.parse()
+                events.wait(0.01)
+                self.capture()
         except Exception as error:  # noqa: BLE001 - told in the report, never lost with the thread
             self.failures.append("the watch on the run list stopped: %s" % error)
         finally:
@@ -338,7 +338,7 @@ class StampWatch:
         """The versions read so far, through the engine's reading (the check built
         before the run), in the order they were written."""
         while self._pending:
-            written, data = self._pending.pop(0)
+            written, data = self._pending.popleft()
             try:
                 entries = report.run_list_entries(read_run_list(self.path, build=False, data=data))
             except (VpcError, ValueError) as error:
@@ -533,6 +533,7 @@ class Rehearsal:
         self.progress.show("boot %d: %s" % (self.boot, text) if not text.startswith("restart") else text, elapsed)
 
     def progress_line(self):
+        self.stamps.parse()
         return progress_text(self.stamps.entries)
 
     def read_log(self, pc):
@@ -734,18 +735,23 @@ class Rehearsal:
         self.show("starting")
         self.stamps = StampWatch(pc.host_path(RUN_LIST), time.time())
         self.stamps.look()  # the list as it was put there, before the engine's first stamp
+        # The watch on the run list must get its turn within a millisecond of the engine's
+        # write, not after the 5 ms the other threads may otherwise hold the interpreter.
+        switching = sys.getswitchinterval()
+        sys.setswitchinterval(0.0005)
         self.stamps.start()
-        pc.boot()
-        # The first restart comes after the engine's countdown at the earliest.
-        pc.set_reg(RUN_ONCE, GATE_VALUE, GATE_COMMAND)
-        idle = subprocess.Popen(["wineserver", "-w"], env=pc.env(), stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         prober = threading.Thread(target=self.probe, args=(pc,), daemon=True)
-        prober.start()
+        idle = None
         engine_seen = None
         failure_shown = False
         state = None
         try:
+            pc.boot()
+            # The first restart comes after the engine's countdown at the earliest.
+            pc.set_reg(RUN_ONCE, GATE_VALUE, GATE_COMMAND)
+            idle = subprocess.Popen(["wineserver", "-w"], env=pc.env(), stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            prober.start()
             while idle.poll() is None:
                 if os.path.exists(self.gate_flag(pc, "held")):
                     self.hold(pc)
@@ -791,10 +797,13 @@ class Rehearsal:
             self._stop_probing.set()
             self.stamps.stop()
             self.stamps.look()
-            prober.join()
-            if idle.poll() is None:
+            sys.setswitchinterval(switching)
+            if prober.is_alive():
+                prober.join()
+            if idle is None or idle.poll() is None:
                 pc.stop()
-            idle.wait()
+            if idle is not None:
+                idle.wait()
             self.boots[-1].setdefault("ended", time.time())
 
     def collect(self, pc):
