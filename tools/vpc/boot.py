@@ -7,6 +7,7 @@ a whole multi-restart installation runs by itself once the first boot is started
 import os
 import signal
 import subprocess
+import time
 
 from .host import VpcError
 from .prefix import run_quiet
@@ -86,19 +87,28 @@ class Power:
             subprocess.run(self.wine + ["wineboot"], env=env, cwd=self.host_path('C:\\'),
                            stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=300)
 
-    def wait_idle(self, timeout=300):
-        """Waits until every program of the PC has ended (restarts included)."""
-        try:
-            subprocess.run(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise VpcError("the PC was not idle within %s s" % timeout)
+    def wait_idle(self, timeout=300, give_up=None):
+        """Waits until every program of the PC has ended (restarts included). give_up: a
+        test looked at every tenth of a second; once it holds, the wait ends at once and
+        returns False (the PC may still run). True when the PC is idle."""
+        waiter = subprocess.Popen(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + timeout
+        while waiter.poll() is None:
+            if (give_up and give_up()) or time.monotonic() > deadline:
+                waiter.kill()
+                waiter.wait()
+                if give_up and give_up():
+                    return False
+                raise VpcError("the PC was not idle within %s s" % timeout)
+            time.sleep(0.1)
         for proc in self._background:
             try:
                 proc.wait(10)
             except subprocess.TimeoutExpired:
                 pass
         self._server_up = False
+        return True
 
     def boot_count(self):
         """Boots since the PC was made: the first of each boot() and every restart after it."""

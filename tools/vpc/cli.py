@@ -177,10 +177,7 @@ def junit_file(args):
         raise VpcError("%s lies inside the report's folder %s, which the next report empties; name a file "
                        "outside it for --junit" % (args.junit, args.out))
     junit = JUnitFile(args.junit)
-    # Until the run writes its outcome, the file says it has not ended: a run killed on
-    # the way never leaves the file of an earlier run to pass for its own.
-    junit.write(failed_model("scripts/vpc %s" % args.verb, "the run did not end (killed, or still running)"))
-    junit.written = False
+    junit.begin("scripts/vpc %s" % args.verb)
     return junit
 
 

@@ -106,3 +106,9 @@ class JUnitFile:
             os.remove(partial)
             raise VpcError("the JUnit file %s could not be written: %s" % (self.path, error.strerror))
         self.written = True
+
+    def begin(self, title):
+        """Until the run writes its outcome, the file says it has not ended: a run killed
+        on the way never leaves the file of an earlier run to pass for its own."""
+        self.write(failed_model(title, "the run did not end (killed, or still running)"))
+        self.written = False

@@ -712,18 +712,11 @@ class Rehearsal:
 
     def idle(self, pc):
         """Waits up to a minute for the PC's programs to end, or until a signal comes."""
-        waiter = subprocess.Popen(["wineserver", "-w"], env=pc.env(), stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
-        while waiter.poll() is None:
-            if self.interruption.signalled or time.monotonic() > deadline:
-                waiter.kill()
-                waiter.wait()
-                if not self.interruption.signalled:
-                    self.incomplete.append("the PC was not idle within 60 s")
-                return False
-            time.sleep(0.1)
-        return True
+        try:
+            return pc.wait_idle(timeout=60, give_up=lambda: bool(self.interruption.signalled))
+        except VpcError as error:
+            self.incomplete.append(str(error))
+            return False
 
     def drive(self, pc):
         """Boots the PC and follows it to its end; returns why it was stopped, or None."""
