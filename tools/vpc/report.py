@@ -86,13 +86,6 @@ def decode_text(data):
     return data.decode("cp1252", "velk-cp1252")
 
 
-def read_text(path):
-    if not path:
-        return None
-    with open(path, "rb") as f:
-        return decode_text(f.read())
-
-
 def displayable(value):
     """The value with every text made writable as UTF-8: a Linux file name that is not
     valid UTF-8 reaches Python with its bytes as lone surrogates, shown as U+FFFD."""
@@ -271,23 +264,45 @@ def attributes_text(attributes):
 def read_velk(folder, a_log=None):
     """The engine's records in a copy of C:\\VELK, and a:\\LOG when given."""
     paths = {key: find_file(folder, name) for key, name in FILE_NAMES.items()}
+    a_log = a_log if a_log and os.path.isfile(a_log) else None
+    data = {key: read_bytes(paths[key]) for key in ("run_list", "errors", "log")}
+    data["done"] = paths["done"] is not None
+    data["a_log"] = read_bytes(a_log)
+    reading = read_run_list(paths["run_list"]) if paths["run_list"] else None
+    return velk_records(os.path.abspath(folder), data, reading, paths["log"], a_log)
+
+
+def read_bytes(path):
+    if not path:
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def velk_records(folder, data, reading, log_path=None, a_log_path=None):
+    """The records of a copy of C:\\VELK, wherever its bytes come from (a folder, a ZIP):
+    data maps run_list, errors, log and a_log to their bytes or None, and done to whether
+    nuv.dun is there; reading is the run list as the engine reads it."""
+    text = {key: decode_text(data[key]) if data.get(key) is not None else None
+            for key in ("run_list", "errors", "log", "a_log")}
     return {
-        "folder": os.path.abspath(folder),
-        "run_list": read_text(paths["run_list"]),
-        "errors": read_text(paths["errors"]),
-        "log": read_text(paths["log"]),
-        "log_path": paths["log"],
-        "done": paths["done"] is not None,
-        "a_log": read_text(a_log) if a_log and os.path.isfile(a_log) else None,
-        "a_log_path": a_log if a_log and os.path.isfile(a_log) else None,
-        "reading": read_run_list(paths["run_list"]) if paths["run_list"] else None,
+        "folder": folder,
+        "run_list": text["run_list"],
+        "errors": text["errors"],
+        "log": text["log"],
+        "log_path": log_path,
+        "done": bool(data.get("done")),
+        "a_log": text["a_log"],
+        "a_log_path": a_log_path,
+        "reading": reading,
     }
 
 
-def build_model(records, title, machine=None, rehearsal=None):
-    """The report's facts. records: read_velk's result. machine: what the PC was (arch,
-    family, factory). rehearsal: what only a rehearsal has (boots, host times,
-    screenshots, changes per boot, the end state, what was left out, the check)."""
+def read_entries(records):
+    """What the engine's records (read_velk's result) tell of each entry: the run list's
+    entries, each with its result, result_kind, errors (the error file's lines about it),
+    seconds and duration. Returns (entries, error_lines, log, starts, restarts, timed),
+    timed mapping an entry's number to the first and last time the log shows it worked."""
     entries = run_list_entries(records.get("reading"))
     error_lines = split_lines(records["errors"]) if records["errors"] is not None else []
     log = parse_log(records["log"]) if records["log"] is not None else []
@@ -323,13 +338,29 @@ def build_model(records, title, machine=None, rehearsal=None):
             entry["seconds"] = (ended - begun) % 86400 if begun is not None and ended is not None else None
         entry["duration"] = duration_text(entry["seconds"])
 
-    # The error file's existence is the failure flag, also when it is empty.
+    return entries, error_lines, log, starts, restarts, timed
+
+
+OUTCOMES = {"done": "finished without errors", "failed": "failed", "unfinished": "did not finish"}
+
+
+def run_outcome(records):
+    """(outcome, kind) of the whole run: the error file's existence is the failure flag,
+    also when it is empty; nuv.dun marks the end."""
     if records["errors"] is not None:
-        outcome, outcome_kind = "failed", "failed"
-    elif records["done"]:
-        outcome, outcome_kind = "finished without errors", "done"
-    else:
-        outcome, outcome_kind = "did not finish", "failed"
+        return OUTCOMES["failed"], "failed"
+    if records["done"]:
+        return OUTCOMES["done"], "done"
+    return OUTCOMES["unfinished"], "failed"
+
+
+def build_model(records, title, machine=None, rehearsal=None):
+    """The report's facts. records: read_velk's result. machine: what the PC was (arch,
+    family, factory). rehearsal: what only a rehearsal has (boots, host times,
+    screenshots, changes per boot, the end state, what was left out, the check)."""
+    entries, error_lines, log, starts, restarts, timed = read_entries(records)
+
+    outcome, outcome_kind = run_outcome(records)
     if rehearsal and rehearsal.get("stopped"):
         outcome += " (%s)" % rehearsal["stopped"]
     # A rehearsal cut short, or one that could not see everything, passes for nothing,
