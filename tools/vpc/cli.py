@@ -136,6 +136,22 @@ def main(argv=None):
                              "(default build/report/PARENT-NAME-PLACE of DIR)")
     report.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
 
+    fleet = sub.add_parser(
+        "fleet", help="one page for many PCs: copies of their C:\\VELK, ZIP files of them, rehearsals",
+        description="Finds every copy of a PC's C:\\VELK folder under the folders given (with a:\\LOG beside it as "
+                    "LOG, where there is one), in ZIP files and in rehearsals' folders, reads each as `vpc report` "
+                    "does into a store (an SQLite file), and writes fleet.html, fleet.json and fleet.csv, with the "
+                    "report of every PC that failed or did not finish. A second run reads only what is new or "
+                    "changed. What cannot be read is named on the page; the folders given are only read. Exit "
+                    "codes: 0 the page is written; 2 the tool could not do its work (a missing folder, an output "
+                    "folder or store it may not use, an error of this machine), told in one line.")
+    fleet.add_argument("folders", nargs="+", metavar="DIR", help="a folder (searched through) or a ZIP file")
+    fleet.add_argument("--out", metavar="DIR",
+                       help="the page's folder, new or holding an earlier page of this tool, outside every DIR "
+                            "(default build/fleet/NAME-PLACE of the DIRs)")
+    fleet.add_argument("--db", metavar="FILE",
+                       help="the store: new, or one an earlier run wrote (default fleet.db in --out)")
+
     try:
         args = parser.parse_args(argv)
     except SystemExit as leaving:
@@ -147,6 +163,9 @@ def main(argv=None):
             args.out = rehearsal_out(args.run_list, args.sub_arch or args.arch, args.sub_family or args.family)
         elif args.verb == "report" and not args.out:
             args.out = report_out(args.velk)
+        elif args.verb == "fleet" and not args.out:
+            from .fleet import fleet_out
+            args.out = fleet_out(args.folders)
         junit = junit_file(args)
         code = run_verb(parser, args, junit)
     except VpcError as error:
@@ -212,6 +231,9 @@ def run_verb(parser, args, junit=None):
             print("vpc: %s: no such file" % args.a_log, file=sys.stderr)
             return 2
         return make_report(args.velk, args.out, args.a_log, junit=junit)
+    if args.verb == "fleet":
+        from .fleet import run_fleet
+        return run_fleet(args.folders, args.out, args.db)
     if args.verb == "template":
         print(template_path(args.arch))
         return 0

@@ -341,6 +341,16 @@ def read_entries(records):
     return entries, error_lines, log, starts, restarts, timed
 
 
+def machine_total(log, entries, restarts):
+    """(seconds from the first to the last time the log shows, restarts) of a PC's run;
+    without a log, the seconds the stamps span and no count of restarts."""
+    times = [w for w, _ in log if w is not None]
+    restart_count = len(restarts) if times else None
+    if not times:
+        times = [t for span in stamp_spans(entries).values() for t in span]
+    return ((max(times) - min(times)).total_seconds() if times else None), restart_count
+
+
 OUTCOMES = {"done": "finished without errors", "failed": "failed", "unfinished": "did not finish"}
 
 
@@ -377,11 +387,7 @@ def build_model(records, title, machine=None, rehearsal=None):
         total = rehearsal.get("machine_seconds", rehearsal["seconds"])
     else:
         boots = None
-        times = [w for w, _ in log if w is not None]
-        restart_count = len(restarts) if times else None
-        if not times:
-            times = [t for span in stamp_spans(entries).values() for t in span]
-        total = (max(times) - min(times)).total_seconds() if times else None
+        total, restart_count = machine_total(log, entries, restarts)
 
     log_lines = [("%s %s" % (w.strftime("%m/%d/%Y %H:%M:%S"), m)) if w else m for w, m in log]
     model = {
@@ -511,23 +517,36 @@ def data_uri(png_path):
         return "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
 
 
+_environment = None
+
+
+def templates():
+    """The templates, compiled once: the fleet's page writes hundreds of reports in a run."""
+    global _environment
+    if _environment is None:
+        import jinja2  # only the pages need it; the virtual PC itself is standard library
+
+        _environment = jinja2.Environment(
+            loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=jinja2.select_autoescape(["html.j2"]),
+            undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True, keep_trailing_newline=True)
+        # A picture is taken from the folder of the page being written.
+        _environment.filters["data_uri"] = jinja2.pass_context(
+            lambda context, name: data_uri(os.path.join(context["folder"], name)))
+        _environment.filters["attributes"] = attributes_text
+        _environment.filters["duration"] = duration_text
+    return _environment
+
+
 def write_report(model, out):
     """Writes report.json, report.txt and report.html into out; returns the page's path."""
-    import jinja2  # only the report needs it; the virtual PC itself is standard library
-
     model = displayable(model)
     os.makedirs(out, exist_ok=True)
     claim(out, "report.json", "report.txt", "report.html")
     with open(os.path.join(out, "report.json"), "w") as f:
         json.dump(model, f, indent=1, default=str)
-    environment = jinja2.Environment(
-        loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=jinja2.select_autoescape(["html.j2"]),
-        undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True, keep_trailing_newline=True)
-    environment.filters["data_uri"] = lambda name: data_uri(os.path.join(out, name))
-    environment.filters["attributes"] = attributes_text
     for name in ("report.txt", "report.html"):
         with open(os.path.join(out, name), "w", encoding="utf-8") as f:
-            f.write(environment.get_template(name + ".j2").render(report=model))
+            f.write(templates().get_template(name + ".j2").render(report=model, folder=out))
     return os.path.join(out, "report.html")
 
 
@@ -537,8 +556,11 @@ def write_report(model, out):
 # before it is made ("made: NAME"); a mark of an earlier version of this tool names none,
 # and stands for what a report of that version held.
 OUTPUT_MARK = ".velk-report"
-OUTPUT_NAMES = {"report.json", "report.txt", "report.html", "check.txt", "build.log", "screenshots", "VELK",
+LEGACY_NAMES = {"report.json", "report.txt", "report.html", "check.txt", "build.log", "screenshots", "VELK",
                 "a-LOG.txt"}
+# The fleet's page with its store (kept from run to run) and its PCs' reports.
+FLEET_NAMES = {"fleet.html", "fleet.json", "fleet.csv", "fleet.db", "fleet.db-journal", "pcs"}
+OUTPUT_NAMES = LEGACY_NAMES | FLEET_NAMES
 MARK_TEXT = "A report of scripts/vpc: this folder is emptied when the next report is written here.\n"
 MADE = "made: "
 
@@ -554,7 +576,7 @@ def made_here(out):
     with os.fdopen(fd, encoding="utf-8", errors="replace") as mark:
         lines = mark.read().splitlines()
     names = {line[len(MADE):] for line in lines if line.startswith(MADE)} & OUTPUT_NAMES
-    return names if any(line.startswith(MADE) for line in lines) else set(OUTPUT_NAMES)
+    return names if any(line.startswith(MADE) for line in lines) else set(LEGACY_NAMES)
 
 
 def claim(out, *names):
@@ -599,14 +621,15 @@ class OutputFolder:
         self.close()
 
 
-def prepare_out(out, apart=()):
+def prepare_out(out, apart=(), keep=()):
     """The output folder, held until the returned OutputFolder is closed: made when
     missing, used as it is when empty, emptied when it bears the mark of an earlier report
     of this tool and holds nothing else than a report holds, and refused otherwise
     (nothing of the user's is deleted, also not a file put into a report's folder later).
     apart: (what, path) of the folders the report reads (the sources, the run list's
     folder, the copy of C:\\VELK): the output folder may lie neither inside one of them
-    nor around one. It bears the mark from now on."""
+    nor around one. keep: names of what this tool made there that its writer carries on
+    from run to run (the fleet's store), left as they are. It bears the mark from now on."""
     if os.path.islink(out):
         raise VpcError("%s is a symbolic link; name a folder of its own with --out" % out)
     if os.path.exists(out) and not os.path.isdir(out):
@@ -635,7 +658,7 @@ def prepare_out(out, apart=()):
         made = made_here(out) if entries else set()
         if entries and (made is None or not entries - {OUTPUT_MARK} <= made):
             raise VpcError("%s holds files this tool did not make; name an empty or new folder with --out" % out)
-        for name in sorted(entries - {OUTPUT_MARK}):
+        for name in sorted(entries - {OUTPUT_MARK} - set(keep)):
             path = os.path.join(out, name)
             if os.path.isdir(path) and not os.path.islink(path):
                 shutil.rmtree(path)
@@ -646,7 +669,7 @@ def prepare_out(out, apart=()):
             os.remove(os.path.join(out, OUTPUT_MARK))
         fd = os.open(os.path.join(out, OUTPUT_MARK), os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
         with os.fdopen(fd, "w", encoding="utf-8") as mark:
-            mark.write(MARK_TEXT)
+            mark.write(MARK_TEXT + "".join(MADE + name + "\n" for name in sorted(entries & set(keep))))
     except BaseException:
         held.close()
         raise
