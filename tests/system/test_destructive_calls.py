@@ -1,7 +1,7 @@
 """Every destructive call has its row in docs/destructive-calls.md.
 
 A destructive call can delete, truncate, overwrite, move away or strip what existed
-before it ran. This check finds every such call in the product's C++ sources (engine,
+before it ran (also a database's DROP TABLE and DELETE). This check finds every such call in the product's C++ sources (engine,
 framework, runlist, wrappers, utilities, tools) and in the Python of tools/ and scripts/,
 names each by its file, the function it stands in and the call, and compares them with
 the inventory's rows: a call without a row, a row without its call, and a row whose test
@@ -182,6 +182,25 @@ def opens_for_writing(call):
     return isinstance(mode, ast.Constant) and isinstance(mode.value, str) and "w" in mode.value
 
 
+# A database's statements that delete what is stored: DROP TABLE, DELETE.
+SQL_METHODS = {"execute", "executemany", "executescript"}
+
+
+def sql_statement(call):
+    """ "DROP TABLE" or "DELETE" when the call's statement (a text, or one built from a
+    text) begins with it."""
+    node = call.args[0] if call.args else None
+    while isinstance(node, ast.BinOp):
+        node = node.left
+    if isinstance(node, ast.JoinedStr) and node.values:
+        node = node.values[0]
+    if isinstance(node, ast.Constant) and isinstance(node.value, str):
+        words = node.value.split()
+        if words[:2] == ["DROP", "TABLE"] or words[:1] == ["DELETE"]:
+            return " ".join(words[:2]) if words[0] == "DROP" else "DELETE"
+    return None
+
+
 def python_sites(path, text):
     sites = []
 
@@ -199,6 +218,8 @@ def python_sites(path, text):
                     call = "." + child.func.attr
                 elif opens_for_writing(child):
                     call = "open w"
+                elif isinstance(child.func, ast.Attribute) and child.func.attr in SQL_METHODS:
+                    call = sql_statement(child)
                 if call:
                     sites.append(Site(path, ".".join(scope) or "<module>", call, child.lineno))
             visit(child, scope)

@@ -103,7 +103,7 @@ def walk(folder):
         yield Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)))
         return
     if os.path.basename(folder).lower() == "velk" or ENGINE_FILES & set(names):
-        yield Input(folder, "folder", None, "holds no RUN.NUV")
+        yield Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)), "holds no RUN.NUV")
         return
     for entry in entries:
         if entry.is_dir(follow_symlinks=False):
