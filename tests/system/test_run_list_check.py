@@ -1,5 +1,6 @@
 """scripts/vpc check: a run list read as the engine will read it, without running it."""
 
+import json
 import os
 import subprocess
 
@@ -34,3 +35,20 @@ def test_sample_is_clean_and_faults_are_reported_by_line(tmp_path):
     run_list.write_bytes(b"OSTREL.DLL, C:\\VELK\\APPS\\TOOL\\SETUP.EXE, , 60, restart\r\n")
     assert check(str(run_list), "--sources", str(sources)).returncode == 0
     assert check(str(tmp_path / "missing.nuv")).returncode == 2
+
+
+def test_many_lists_are_read_in_one_run_one_line_each():
+    checker = os.path.join(REPO, "build", "host", "tools", "run_list_check", "run-list-check")
+    lists = [b"OSTREL.DLL, C:\\A.EXE, , 60, , START 09:00:00\r\n", b"", b"# only a remark\n\xe9, x\n"]
+    result = subprocess.run([checker, "--json-batch"], input=b"".join(b"%d\n" % len(x) + x for x in lists),
+                            capture_output=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    readings = [json.loads(line) for line in result.stdout.decode().split("\n")[:-1]]
+    assert [len(r["entries"]) for r in readings] == [1, 0, 1]
+    assert readings[0]["entries"][0]["stamps"]["START"] == "START 09:00:00"
+    assert readings[2]["entries"][0]["wrapper"] == "\u00e9"
+    # Input not of the form: refused, with what was read until then.
+    for bad in (b"x\n", b"10\nshort", b"-1\n", b"99999999999\n"):
+        result = subprocess.run([checker, "--json-batch"], input=b"3\nA,B" + bad, capture_output=True, timeout=60)
+        assert result.returncode == 2 and result.stderr.startswith(b"--json-batch: "), (bad, result)
+        assert len(result.stdout.splitlines()) == 1

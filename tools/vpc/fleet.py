@@ -6,6 +6,7 @@ of every PC that failed or did not finish.
 
 import csv
 import hashlib
+import itertools
 import json
 import math
 import os
@@ -14,7 +15,7 @@ import shutil
 import sys
 
 from . import report
-from .fleet_input import Input, Problem
+from .fleet_input import Input
 from .fleet_store import Checker, Store
 from .host import VpcError
 
@@ -140,14 +141,20 @@ class Figures:
                 "histogram": histogram_bars(bins, low, low + spread)}
 
     def failed_pcs(self):
-        """Every PC that failed or did not finish, with what became of it."""
-        return [{"pc_id": pc_id, "path": path, "kind": kind, "outcome": outcome, "list": digest[:8],
-                 "arch": arch, "family": family, "entry": entry, "result": result,
-                 "input": input_path, "report": "%s/%d/report.html" % (PC_REPORTS, pc_id)}
-                for pc_id, path, kind, outcome, digest, arch, family, entry, result, input_path in self.rows(
-                    "SELECT p.id, p.path, p.kind, p.outcome, l.digest, p.arch, p.family, p.failed_entry, p.result, "
-                    "i.path FROM counted c JOIN pcs p ON p.id = c.pc_id JOIN lists l ON l.id = p.list_id "
-                    "JOIN inputs i ON i.id = p.input_id WHERE c.outcome != 'finished' ORDER BY p.path")]
+        """Every PC that failed or did not finish, with what became of it, one at a time
+        from the store: ordered by their input, so that the copies of one ZIP file come
+        together."""
+        for pc_id, path, kind, outcome, digest, arch, family, entry, result, input_path in self.db.execute(
+                "SELECT p.id, p.path, p.kind, p.outcome, l.digest, p.arch, p.family, p.failed_entry, p.result, "
+                "i.path FROM counted c JOIN pcs p ON p.id = c.pc_id JOIN lists l ON l.id = p.list_id "
+                "JOIN inputs i ON i.id = p.input_id WHERE c.outcome != 'finished' ORDER BY i.path, p.path"):
+            yield {"pc_id": pc_id, "path": path, "kind": kind, "outcome": outcome, "list": digest[:8],
+                   "arch": arch, "family": family, "entry": entry, "result": result, "input": input_path,
+                   "report": "%s/%d/report.html" % (PC_REPORTS, pc_id)}
+
+    def is_failed_pc(self, pc_id):
+        return self.db.execute("SELECT 1 FROM counted WHERE pc_id = ? AND outcome != 'finished'",
+                               (pc_id,)).fetchone() is not None
 
     def unreadable(self):
         """(path, why) of everything found this run that could not be read, and of every
@@ -172,6 +179,7 @@ class Figures:
 # ----- the output ------------------------------------------------------------------------------------
 
 def fleet_model(store, folders, found, read):
+    """The page's facts, but the PCs that failed: Figures.failed_pcs gives them one by one."""
     figures = Figures(store)
     return {
         "schema": SCHEMA,
@@ -181,59 +189,62 @@ def fleet_model(store, folders, found, read):
         "inputs_read": read,
         "counts": figures.counts(),
         "lists": figures.lists(),
-        "failed_pcs": figures.failed_pcs(),
         "unreadable": figures.unreadable(),
     }
 
 
 def write_pages(store, model, out):
+    """fleet.json, fleet.csv and fleet.html; the PCs, as many as there are, are written as
+    they come from the store, never held together."""
     report.claim(out, "fleet.json", "fleet.csv", "fleet.html")
     model = report.displayable(model)
+    figures = Figures(store)
     with open(os.path.join(out, "fleet.json"), "w", encoding="utf-8") as f:
-        json.dump({k: v for k, v in model.items()}, f, indent=1)
+        f.write(json.dumps(model, indent=1)[:-2] + ',\n "failed_pcs": [')
+        for number, pc in enumerate(figures.failed_pcs()):
+            f.write(("," if number else "") + "\n  " + json.dumps(report.displayable(pc)))
+        f.write("\n ]\n}\n")
     with open(os.path.join(out, "fleet.csv"), "w", encoding="utf-8", newline="") as f:
         writer = csv.writer(f)
         writer.writerow(CSV_FIELDS)
-        for row in Figures(store).csv_rows():
+        for row in figures.csv_rows():
             writer.writerow(report.displayable(list(row)))
+    pcs = (report.displayable(pc) for pc in figures.failed_pcs())
     with open(os.path.join(out, "fleet.html"), "w", encoding="utf-8") as f:
-        f.write(report.templates().get_template("fleet.html.j2").render(fleet=model, folder=out))
+        for chunk in report.templates().get_template("fleet.html.j2").generate(fleet=model, failed_pcs=pcs,
+                                                                               folder=out):
+            f.write(chunk)
     return os.path.join(out, "fleet.html")
 
 
-def write_pc_reports(failed, out):
+def write_pc_reports(store, out):
     """The report of every PC that failed or did not finish, as `vpc report` makes it, in
     pcs/<its number in the store>. A report made in an earlier run is kept; one of a PC no
     longer shown is removed."""
+    figures = Figures(store)
     folder = os.path.join(out, PC_REPORTS)
     report.claim(out, PC_REPORTS)
     os.makedirs(folder, exist_ok=True)
-    wanted = {str(pc["pc_id"]) for pc in failed}
     for name in os.listdir(folder):
         # Only what this tool named there: the store's numbers.
-        if name not in wanted and re.fullmatch(r"\d+", name):
+        if re.fullmatch(r"\d+", name) and not figures.is_failed_pc(int(name)):
             path = os.path.join(folder, name)
             if os.path.isdir(path) and not os.path.islink(path):
                 shutil.rmtree(path)
-    missing = [pc for pc in failed if not os.path.isfile(os.path.join(folder, str(pc["pc_id"]), "report.html"))]
-    if not missing:
-        return 0
-    checker = Checker()
+    checker = None
     made = 0
     try:
-        by_input = {}
-        for pc in missing:
-            by_input.setdefault((pc["input"], pc["kind"]), []).append(pc)
-        for (input_path, kind), pcs in sorted(by_input.items()):
-            try:
-                copies, _ = Input(input_path, "zip" if kind == "zip" else kind, None).copies()
-            except Problem:
-                continue
+        missing = (pc for pc in figures.failed_pcs()
+                   if not os.path.isfile(os.path.join(folder, str(pc["pc_id"]), "report.html")))
+        for (input_path, kind), pcs in itertools.groupby(missing, key=lambda pc: (pc["input"], pc["kind"])):
+            # The copies of one input are read once: a ZIP file may hold hundreds.
+            copies, _ = Input(input_path, kind, None).copies()
             by_path = {c.path: c for c in copies}
             for pc in pcs:
                 copy = by_path.get(pc["path"])
                 if copy is None:
-                    continue  # gone or changed since it was read: the next run reads it again
+                    continue  # changed since it was read: the next run reads it again
+                checker = checker or Checker()
                 records = report.velk_records(copy.path, copy.data, checker.read(copy.data["run_list"]),
                                               copy.log_path, copy.a_log_path)
                 model = report.build_model(records, "Report of the PC's C:\\VELK (%s)" % copy.path)
@@ -244,7 +255,8 @@ def write_pc_reports(failed, out):
                 report.write_report(model, pc_out)
                 made += 1
     finally:
-        checker.close()
+        if checker:
+            checker.close()
     return made
 
 
@@ -288,9 +300,9 @@ def run_fleet(folders, out, db=None, stdout=None, stderr=None):
             found, read = store.ingest(folders, progress)
             model = fleet_model(store, folders, found, read)
             page = write_pages(store, model, out)
+            made = write_pc_reports(store, out)
         finally:
             store.close()
-        made = write_pc_reports(model["failed_pcs"], out)
     counts = model["counts"]
     stdout.write("%d PCs: %d finished, %d failed, %d did not finish; %d could not be read. %d inputs found, %d read "
                  "now, %d reports made.\nThe page: %s\n" % (
