@@ -12,6 +12,7 @@ import math
 import os
 import re
 import shutil
+import sqlite3
 import sys
 
 from . import report
@@ -288,6 +289,13 @@ def run_fleet(folders, out, db=None, stdout=None, stderr=None):
             if report.lies_within(os.path.realpath(db), os.path.realpath(path)):
                 raise VpcError("--db %s lies inside %s %s, which is only read; name a file outside it"
                                % (db, what, path))
+    try:
+        return write_fleet(folders, out, db, own_db, apart, stdout, stderr)
+    except sqlite3.Error as error:
+        raise VpcError("the store %s: %s" % (db, error)) from None
+
+
+def write_fleet(folders, out, db, own_db, apart, stdout, stderr):
     with report.prepare_out(out, apart, keep=("fleet.db", "fleet.db-journal", PC_REPORTS)):
         if own_db:
             report.claim(out, "fleet.db", "fleet.db-journal")

@@ -139,7 +139,8 @@ class Store:
             ours = self.version(path)
             if ours is None:
                 raise VpcError("%s is not a store of scripts/vpc fleet; name a new file with --db" % path)
-        self.db = sqlite3.connect(path)
+        # Another run writing the same store is waited for, a while.
+        self.db = sqlite3.connect(path, timeout=60)
         self.db.execute("PRAGMA foreign_keys = ON")
         self.db.execute("PRAGMA synchronous = NORMAL")
         if fresh or ours != SCHEMA:
