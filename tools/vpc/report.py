@@ -480,18 +480,23 @@ def data_uri(png_path):
         return "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
 
 
+def template_environment():
+    """The templates of this tool's pages and texts, each page extending page.html.j2."""
+    import jinja2  # only the pages need it; the virtual PC itself is standard library
+
+    return jinja2.Environment(
+        loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=jinja2.select_autoescape(["html.j2"]),
+        undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True, keep_trailing_newline=True)
+
+
 def write_report(model, out):
     """Writes report.json, report.txt and report.html into out; returns the page's path."""
-    import jinja2  # only the report needs it; the virtual PC itself is standard library
-
     model = displayable(model)
     os.makedirs(out, exist_ok=True)
     claim(out, "report.json", "report.txt", "report.html")
     with open(os.path.join(out, "report.json"), "w") as f:
         json.dump(model, f, indent=1, default=str)
-    environment = jinja2.Environment(
-        loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=jinja2.select_autoescape(["html.j2"]),
-        undefined=jinja2.StrictUndefined, trim_blocks=True, lstrip_blocks=True, keep_trailing_newline=True)
+    environment = template_environment()
     environment.filters["data_uri"] = lambda name: data_uri(os.path.join(out, name))
     environment.filters["attributes"] = attributes_text
     for name in ("report.txt", "report.html"):
@@ -507,7 +512,7 @@ def write_report(model, out):
 # and stands for what a report of that version held.
 OUTPUT_MARK = ".velk-report"
 OUTPUT_NAMES = {"report.json", "report.txt", "report.html", "check.txt", "build.log", "screenshots", "VELK",
-                "a-LOG.txt"}
+                "a-LOG.txt", "index.json", "index.html", "logs"}
 MARK_TEXT = "A report of scripts/vpc: this folder is emptied when the next report is written here.\n"
 MADE = "made: "
 
