@@ -14,11 +14,11 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
+from browser import chromium
 from conftest import REPO, built, vpc
 from vpc import boot, machine_diff
 
 VPC = os.path.join(REPO, "scripts", "vpc")
-CHROMIUM = "/usr/bin/chromium"
 # A command that makes a folder, a test package (one file under Program Files) in the same
 # boot that asks for a restart, then a command that writes one registry value. The first
 # entry's clean-up folder holds many files: the engine takes a while to delete them
@@ -173,22 +173,6 @@ def test_wine_registry_files_are_read_as_keys_and_values_and_compared():
                                        (tool, 'Say "hi"', "C:\\caf\u00e9\\")]
     assert changes["values_changed"] == [(tool, "Kept", "0xa (10)", "0xb (11)")]
     assert changes["values_removed"] == [(tool, "Gone", "x")]
-
-
-def chromium(page, folder, *options):
-    """Runs the browser on the page with the network switched off where this machine
-    allows it (a network namespace of its own), logging every request it makes."""
-    if not os.access(CHROMIUM, os.X_OK):
-        pytest.fail("%s is missing: run scripts/setup" % CHROMIUM)
-    isolated = subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0
-    profile = os.path.join(folder, "profile-%d" % len(os.listdir(folder)))
-    command = (["unshare", "-n"] if isolated else []) + [
-        CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-        "--disable-background-networking", "--disable-component-update", "--disable-sync",
-        "--user-data-dir=" + profile, *options, "file://" + page]
-    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
-    assert result.returncode == 0, result.stderr
-    return result.stdout
 
 
 def test_the_page_renders_in_a_browser_and_loads_nothing_from_outside(arch, rehearsal, tmp_path):

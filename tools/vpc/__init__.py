@@ -5,7 +5,8 @@ Modules by concern: host (what this machine runs), prefix (the prefix, its drive
 files), registry, screen, boot (power on, restarts, power cuts), pc (VirtualPC itself),
 check (the run-list check), machine_diff (the machine's state read from Linux, and what
 changed), report (report.html and report.txt, from templates/), rehearse (a run list run
-to its end, with its report), campaign (power cuts during installations),
+to its end, with its report), matrix (many lists on many machines at once, and their
+index), campaign (power cuts during installations),
 fixup_campaign (power cuts during Hobrint's rewrite), cli (scripts/vpc). The PC itself
 needs the standard library only; the report needs Jinja2. Scripts and tests put the
 folder tools/ on their path and `import vpc`.

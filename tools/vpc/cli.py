@@ -15,6 +15,7 @@ from .pc import VirtualPC
 from .prefix import template_path
 
 REHEARSAL_OUT = os.path.join(REPO, "build", "rehearsal")
+FAMILIES = ("nt", "9x")
 REPORT_OUT = os.path.join(REPO, "build", "report")
 JUNIT_HELP = ("also write the outcome as a JUnit XML file for CI: one test case per entry of the run list "
               "(failed with the error file's lines about it, skipped when not reached) and one for the "
@@ -32,14 +33,18 @@ def place_mark(path):
     return hashlib.sha1(os.fsencode(os.path.realpath(path))).hexdigest()[:6]
 
 
-def rehearsal_out(run_list, arch, family):
-    """One folder per list and machine, so that two rehearsals side by side never share
-    one: build/rehearsal/<list>-<arch>-<family>-<place>, where a list called RUN.NUV, as
-    most are, is named by its folder."""
+def list_name(run_list):
+    """What a person calls a list: its name, or its folder's when it is called RUN.NUV, as most are."""
     path = os.path.abspath(run_list)
     stem = os.path.splitext(os.path.basename(path))[0]
-    name = os.path.basename(os.path.dirname(path)) if stem.upper() == "RUN" else stem
-    return os.path.join(REHEARSAL_OUT, "%s-%s-%s-%s" % (folder_name(name), arch, family, place_mark(path)))
+    return os.path.basename(os.path.dirname(path)) if stem.upper() == "RUN" else stem
+
+
+def rehearsal_out(run_list, arch, family):
+    """One folder per list and machine, so that two rehearsals side by side never share
+    one: build/rehearsal/<list>-<arch>-<family>-<place>."""
+    path = os.path.abspath(run_list)
+    return os.path.join(REHEARSAL_OUT, "%s-%s-%s-%s" % (folder_name(list_name(path)), arch, family, place_mark(path)))
 
 
 def report_out(velk):
@@ -71,19 +76,47 @@ EXIT_CODES = ("Exit codes: 0 the list finished without an error file; 1 the list
               "one line on standard error.")
 
 
-def positive_seconds(text):
+def positive_number(text, what):
     try:
         value = int(text)
     except ValueError:
         value = 0
     if value <= 0:
-        raise argparse.ArgumentTypeError("a whole number of seconds above 0, not %r" % text)
+        raise argparse.ArgumentTypeError("a whole number of %s above 0, not %r" % (what, text))
     return value
+
+
+def positive_seconds(text):
+    return positive_number(text, "seconds")
+
+
+def positive_jobs(text):
+    return positive_number(text, "virtual PCs")
+
+
+def names_of(allowed):
+    """An option's value that may name several, separated by commas: "win32,win64"."""
+    def names(text):
+        chosen = [name.strip() for name in text.split(",") if name.strip()]
+        wrong = [name for name in chosen if name not in allowed]
+        if wrong or not chosen:
+            raise argparse.ArgumentTypeError("%r: choose from %s" % (text, ", ".join(allowed)))
+        return chosen
+    return names
+
+
+def missing_input(run_lists, sources):
+    """Says which list or sources folder is missing, in one line; False when none is."""
+    for path, what in [(run_list, "file") for run_list in run_lists] + [(sources, "folder")]:
+        if not (os.path.isfile(path) if what == "file" else os.path.isdir(path)):
+            print("vpc: %s: no such %s" % (path, what), file=sys.stderr)
+            return True
+    return False
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="vpc", description="Create and drive a virtual factory PC (Wine prefix).")
-    parser.add_argument("--family", choices=("nt", "9x"), default="nt")
+    parser.add_argument("--family", choices=FAMILIES, default="nt")
     parser.add_argument("--arch", choices=ARCHS, default="win32",
                         help="32-bit Windows (NT or 9x family) or 64-bit Windows (NT family)")
     parser.add_argument("--keep", action="store_true", help="keep the PC's folder afterwards")
@@ -100,26 +133,39 @@ def main(argv=None):
     can.add_argument("can_arch", nargs="?", choices=ARCHS, default="win32", metavar="ARCH")
 
     rehearse = sub.add_parser(
-        "rehearse", help="run a run list to its end in a virtual PC and write a report",
+        "rehearse", help="run a run list (or several) to its end in a virtual PC and write a report",
         description="Checks the run list, then runs it in a fresh virtual PC as on the line: the engine, "
                     "every plug-in and the utilities in C:\\Velk, the sources on their drives, the three "
                     "Run values; the PC boots through all its restarts. The report (report.html and "
                     "report.txt in the output folder) shows each entry, a timeline, screenshots and what "
                     "changed on the machine at every boot. " + EXIT_CODES % (
                         "a missing list or sources folder, a check error (unless --force), a symbolic link in "
-                        "the sources that leads nowhere, a rehearsal that could not be made"))
-    rehearse.add_argument("run_list", metavar="RUN.NUV")
+                        "the sources that leads nowhere, a rehearsal that could not be made") +
+                    " Given several lists, or several machines (--arch or --family more than once, or with "
+                    "commas), it rehearses each list on each machine, in up to --jobs virtual PCs at once, "
+                    "and writes an index page of them all; its exit code is 0 only when every rehearsal "
+                    "finished, 2 when one ended with 2 or the index could not be written, else 1.")
+    rehearse.add_argument("run_lists", nargs="+", metavar="RUN.NUV", help="a run list, or several")
     rehearse.add_argument("--sources", required=True, metavar="DIR",
                           help="one folder per drive, named by its letter: DIR/C/VELK/APPS/... is C:\\VELK\\APPS\\...")
-    rehearse.add_argument("--arch", dest="sub_arch", choices=ARCHS, help="as --arch before the verb")
-    rehearse.add_argument("--family", dest="sub_family", choices=("nt", "9x"), help="as --family before the verb")
+    rehearse.add_argument("--arch", dest="sub_arch", type=names_of(ARCHS), action="append", metavar="ARCH",
+                          help="win32 or win64, as --arch before the verb; given more than once, or as "
+                               "win32,win64, each list is rehearsed on each (win64 with 9x is left out: a 64-bit "
+                               "PC is of the NT family only)")
+    rehearse.add_argument("--family", dest="sub_family", type=names_of(FAMILIES), action="append", metavar="FAMILY",
+                          help="nt or 9x, as --family before the verb; given more than once, or as nt,9x, each "
+                               "list is rehearsed on each")
     rehearse.add_argument("--factory", action="store_true",
                           help="put the factory marker C:\\VELK\\KORB\\quorvane.exe on the PC (KORB behaviour)")
     rehearse.add_argument("--time-limit", type=positive_seconds, default=3600, metavar="S",
                           help="stop the PC after S seconds of running (default 3600)")
     rehearse.add_argument("--out", metavar="DIR",
                           help="the report's folder, new or holding an earlier report of this tool, outside the "
-                               "sources and the list's folder (default build/rehearsal/LIST-ARCH-FAMILY-PLACE)")
+                               "sources and the list's folder (default build/rehearsal/LIST-ARCH-FAMILY-PLACE); "
+                               "with several rehearsals, the folder that holds each one's folder and the index")
+    rehearse.add_argument("--jobs", type=positive_jobs, metavar="N",
+                          help="with several rehearsals, at most N at once (default: the processors this "
+                               "process may use)")
     rehearse.add_argument("--keep", dest="sub_keep", action="store_true", help="keep the virtual PC's folder")
     rehearse.add_argument("--force", action="store_true", help="run the list even when the check finds errors")
     rehearse.add_argument("--junit", metavar="FILE", help=JUNIT_HELP)
@@ -158,16 +204,29 @@ def main(argv=None):
         return leaving.code
     junit = None
     try:
-        # The default output folder is one per list and machine, or per copy of a PC.
-        if args.verb == "rehearse" and not args.out:
-            args.out = rehearsal_out(args.run_list, args.sub_arch or args.arch, args.sub_family or args.family)
-        elif args.verb == "report" and not args.out:
-            args.out = report_out(args.velk)
-        elif args.verb == "fleet" and not args.out:
-            from .fleet import fleet_out
-            args.out = fleet_out(args.folders)
-        junit = junit_file(args)
-        code = run_verb(parser, args, junit)
+        many = None
+        if args.verb == "rehearse":
+            from . import matrix
+            lists, archs, families = matrix.requested(args.run_lists, args.sub_arch or [[args.arch]],
+                                                      args.sub_family or [[args.family]])
+            if len(lists) * len(archs) * len(families) > 1:
+                many = matrix.plan(lists, archs, families, args.out)
+            else:
+                args.run_list, args.sub_arch, args.sub_family = lists[0], archs[0], families[0]
+        if many:
+            junit = junit_file(args, many.folders)
+            code = 2 if missing_input(many.lists, args.sources) else matrix.rehearse_many(many, args, junit)
+        else:
+            # The default output folder is one per list and machine, or per copy of a PC.
+            if args.verb == "rehearse" and not args.out:
+                args.out = rehearsal_out(args.run_list, args.sub_arch, args.sub_family)
+            elif args.verb == "report" and not args.out:
+                args.out = report_out(args.velk)
+            elif args.verb == "fleet" and not args.out:
+                from .fleet import fleet_out
+                args.out = fleet_out(args.folders)
+            junit = junit_file(args)
+            code = run_verb(parser, args, junit)
     except VpcError as error:
         print("vpc: %s" % error, file=sys.stderr)
         code, why = 2, str(error)
@@ -186,15 +245,17 @@ def main(argv=None):
     return code
 
 
-def junit_file(args):
+def junit_file(args, folders=None):
     """The file --junit names, refused before the run where it cannot be written or
-    where the report's folder, which the next report empties, holds it."""
+    where a report's folder (args.out, or each of folders), which the next report
+    empties, holds it."""
     if not getattr(args, "junit", None):
         return None
-    out = os.path.abspath(args.out)
-    if os.path.abspath(args.junit).startswith(out.rstrip(os.sep) + os.sep):
-        raise VpcError("%s lies inside the report's folder %s, which the next report empties; name a file "
-                       "outside it for --junit" % (args.junit, args.out))
+    for folder in folders or [args.out]:
+        out = os.path.abspath(folder)
+        if os.path.abspath(args.junit).startswith(out.rstrip(os.sep) + os.sep):
+            raise VpcError("%s lies inside the report's folder %s, which the next report empties; name a file "
+                           "outside it for --junit" % (args.junit, folder))
     junit = JUnitFile(args.junit)
     junit.begin("scripts/vpc %s" % args.verb)
     return junit
@@ -210,15 +271,12 @@ def run_verb(parser, args, junit=None):
         return 0 if able else 1
     if args.verb == "rehearse":
         from .rehearse import rehearse
-        arch = args.sub_arch or args.arch
-        family = args.sub_family or args.family
+        arch, family = args.sub_arch, args.sub_family
         if arch == "win64" and family == "9x":
             print("vpc: a 64-bit PC is of the NT family only", file=sys.stderr)
             return 2
-        for path, what in ((args.run_list, "file"), (args.sources, "folder")):
-            if not (os.path.isfile(path) if what == "file" else os.path.isdir(path)):
-                print("vpc: %s: no such %s" % (path, what), file=sys.stderr)
-                return 2
+        if missing_input([args.run_list], args.sources):
+            return 2
         return rehearse(args.run_list, args.sources, args.out, arch=arch, family=family, factory=args.factory,
                         time_limit=args.time_limit, keep=args.keep or args.sub_keep, force=args.force,
                         junit=junit)

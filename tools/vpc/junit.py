@@ -46,9 +46,10 @@ def test_cases(model):
     return cases
 
 
-def junit_xml(model):
-    """The JUnit XML text of a report's model."""
-    cases = test_cases(model)
+def junit_xml(model, cases=None):
+    """The JUnit XML text of a report's model; or of cases (as test_cases gives them)
+    under the model's title and time, for a run of many rehearsals."""
+    cases = test_cases(model) if cases is None else cases
     counts = {"tests": str(len(cases)), "failures": str(sum(1 for c in cases if c[2] and c[2][0] == "failure")),
               "errors": "0", "skipped": str(sum(1 for c in cases if c[2] and c[2][0] == "skipped")),
               "time": seconds_text(model.get("total_seconds"))}
@@ -90,7 +91,7 @@ class JUnitFile:
         if os.path.exists(self.path) and not is_own_file(self.path):
             raise VpcError("%s is not a JUnit file of this tool; name a new file for --junit" % path)
 
-    def write(self, model):
+    def write(self, model, cases=None):
         # Written beside under a new name and swapped in: a full disk never leaves half a
         # file for CI to read, and no file of the user's is written over on the way.
         try:
@@ -99,7 +100,7 @@ class JUnitFile:
             raise VpcError("the JUnit file %s could not be written: %s" % (self.path, error.strerror))
         try:
             with os.fdopen(handle, "w", encoding="utf-8") as f:
-                f.write(junit_xml(model))
+                f.write(junit_xml(model, cases))
             os.chmod(partial, 0o644)
             os.replace(partial, self.path)
         except OSError as error:

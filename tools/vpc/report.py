@@ -560,7 +560,9 @@ LEGACY_NAMES = {"report.json", "report.txt", "report.html", "check.txt", "build.
                 "a-LOG.txt"}
 # The fleet's page with its store (kept from run to run) and its PCs' reports.
 FLEET_NAMES = {"fleet.html", "fleet.json", "fleet.csv", "fleet.db", "fleet.db-journal", "pcs"}
-OUTPUT_NAMES = LEGACY_NAMES | FLEET_NAMES
+# An index of many rehearsals, with its children's logs.
+INDEX_NAMES = {"index.json", "index.html", "logs"}
+OUTPUT_NAMES = LEGACY_NAMES | FLEET_NAMES | INDEX_NAMES
 MARK_TEXT = "A report of scripts/vpc: this folder is emptied when the next report is written here.\n"
 MADE = "made: "
 

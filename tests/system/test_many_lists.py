@@ -1,0 +1,370 @@
+"""Many lists on many machines at once: scripts/vpc rehearse LIST... with several
+architectures and families, its cells, its scheduler and its index page."""
+
+import fcntl
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import threading
+import time
+import xml.etree.ElementTree as ET
+
+import pytest
+
+from browser import chromium
+from conftest import REPO, vpc
+from vpc import cli, junit, matrix, report
+
+VPC = os.path.join(REPO, "scripts", "vpc")
+
+
+def hexless(folder):
+    """A cell's folder named without the six hex digits of its list's place."""
+    name = os.path.basename(folder)
+    return name[:name.rindex("-")]
+
+
+def touch_lists(tmp, *paths):
+    for path in paths:
+        os.makedirs(os.path.dirname(os.path.join(tmp, path)), exist_ok=True)
+        open(os.path.join(tmp, path), "w").close()
+
+
+# (case, lists, --arch texts, --family texts, --out, a place mark for every list or None,
+# the cells' folders without their place's hex digits or the refusal, the machines left
+# out); the lists are files made in tmp, and link/ leads to a/.
+PLANS = [
+    ("one list on both architectures", ["a/RUN.NUV"], ["win32,win64"], ["nt"], None, None,
+     ["a-win32-nt", "a-win64-nt"], []),
+    ("a 64-bit 9x PC left out", ["a/RUN.NUV"], ["win32", "win64"], ["nt,9x"], None, None,
+     ["a-win32-nt", "a-win32-9x", "a-win64-nt"], ["win64-9x"]),
+    ("a list given twice, once through a link, and names given twice",
+     ["a/RUN.NUV", "a/RUN.NUV", "link/RUN.NUV", "b/Beta.nuv"], ["win32", "win32,win32"], ["9x", "nt"], None, None,
+     ["a-win32-9x", "a-win32-nt", "Beta-win32-9x", "Beta-win32-nt"], []),
+    ("lists of one name in two places, into --out", ["custA/VELK/RUN.NUV", "custB/VELK/RUN.NUV"], ["win64"], ["nt"],
+     "out", None, ["VELK-win64-nt", "VELK-win64-nt"], []),
+    ("two places of the same six hex digits", ["custA/VELK/RUN.NUV", "custB/VELK/RUN.NUV"], ["win64"], ["nt"],
+     None, "abcdef", "would share the folder", None),
+    ("only a 64-bit 9x PC", ["a/RUN.NUV", "b/Beta.nuv"], ["win64"], ["9x"], None, None, matrix.NT_ONLY, None),
+]
+
+
+@pytest.mark.native
+@pytest.mark.parametrize("case, lists, archs, families, out, mark, folders, dropped", PLANS, ids=[p[0] for p in PLANS])
+def test_cells_are_every_list_on_every_machine_each_in_a_folder_of_its_own(tmp_path, monkeypatch, case, lists, archs,
+                                                                            families, out, mark, folders, dropped):
+    t = str(tmp_path)
+    touch_lists(t, "a/RUN.NUV", "b/Beta.nuv", "custA/VELK/RUN.NUV", "custB/VELK/RUN.NUV")
+    os.symlink(t + "/a", t + "/link")
+    if mark:
+        monkeypatch.setattr(cli, "place_mark", lambda path: mark)
+    given = matrix.requested([os.path.join(t, path) for path in lists], [cli.names_of(cli.ARCHS)(a) for a in archs],
+                             [cli.names_of(cli.FAMILIES)(f) for f in families])
+    out = out and os.path.join(t, out)
+    if isinstance(folders, str):
+        with pytest.raises(vpc.VpcError, match=folders):
+            matrix.plan(*given, out)
+        return
+    plan = matrix.plan(*given, out)
+    assert [hexless(cell.folder) for cell in plan.cells] == folders and plan.dropped == dropped
+    # Each cell's folder is its own rehearsal's, or one of that name in --out beside the index.
+    for cell in plan.cells:
+        default = cli.rehearsal_out(cell.run_list, cell.arch, cell.family)
+        assert cell.folder == (os.path.join(out, os.path.basename(default)) if out else default)
+    assert len(set(plan.folders)) == len(plan.folders)
+    if out:
+        assert plan.index == os.path.join(out, "index")
+    else:
+        assert re.fullmatch(re.escape(cli.REHEARSAL_OUT + os.sep) + "index-[0-9a-f]{6}", plan.index)
+        assert matrix.plan(*given, None).index == plan.index
+        assert matrix.plan(given[0][:1], given[1][:1], given[2][:1], None).index != plan.index
+
+
+@pytest.mark.native
+def test_the_index_shows_each_cells_outcome_time_and_report_or_why_it_has_none(tmp_path):
+    t = str(tmp_path)
+    touch_lists(t, "alpha/RUN.NUV", "beta/RUN.NUV")
+    plan = matrix.plan([t + "/alpha/RUN.NUV", t + "/beta/RUN.NUV"], ["win32", "win64"], ["nt"], t + "/out")
+    held = report.prepare_out(plan.index)
+    os.makedirs(plan.index + "/logs")
+    ran = {}
+    # Finished; failed; refused without a report; killed, leaving an earlier run's report.
+    for cell, code, outcome, seconds in zip(plan.cells, (0, 1, 2, -15), ("finished without errors", "failed", None,
+                                                                          "finished without errors"), (65, 12, 0, 5)):
+        log = os.path.join(plan.index, "logs", os.path.basename(cell.folder) + ".log")
+        with open(log, "w") as f:
+            f.write("a first line\n" + ("rehearse: the check found errors\n\n" if code == 2 else ""))
+        if outcome:
+            os.makedirs(cell.folder)
+            with open(os.path.join(cell.folder, "report.json"), "w") as f:
+                json.dump({"outcome": outcome, "outcome_kind": "done" if code < 1 else "failed",
+                           "total": report.duration_text(seconds), "total_seconds": seconds}, f)
+        ran[cell] = matrix.Ran(code, log, matrix.identity(os.path.join(cell.folder, "report.json")) if code < 0
+                               else None)
+    model = matrix.index_model(plan, ran, None, 80.0, 2, t + "/src")
+    page = matrix.write_index(model, plan.index)
+    held.close()
+    assert (model["exit_code"], model["outcome"]) == (
+        2, "1 of 4 rehearsals finished without errors; 1 failed; 2 made no report")
+    assert [(row["name"], [c["machine"] for c in row["cells"]]) for row in model["rows"]] == [
+        ("alpha", ["win32-nt", "win64-nt"]), ("beta", ["win32-nt", "win64-nt"])]
+    cells = [cell for row in model["rows"] for cell in row["cells"]]
+    assert [(c["outcome"], c["total"], c["last_line"]) for c in cells] == [
+        ("finished without errors", "1 min 05 s", None), ("failed", "12 s", None),
+        ("ended without a report (exit code 2)", "", "rehearse: the check found errors"),
+        ("ended without a report (ended by SIGTERM)", "", "a first line")]
+    # Each link relative to the index's folder, to the report or to the output of a
+    # rehearsal that made none, on the page as in index.json.
+    with open(page, encoding="utf-8") as f:
+        shown = re.findall(r'<td class="cell ([\w-]+)" data-machine="([\w-]+)">(.*?)</td>', f.read(), re.S)
+    for cell, facts, (kind, machine, text) in zip(plan.cells, cells, shown):
+        link = facts["report"] or facts["log"]
+        assert os.path.normpath(os.path.join(plan.index, link)) == (
+            os.path.join(cell.folder, "report.html") if facts["report"] else ran[cell].log)
+        assert (kind, machine) == (facts["outcome_kind"], facts["machine"]) and facts["outcome"] in text
+        assert 'href="%s"' % link in text and not os.path.isabs(link)
+    with open(os.path.join(plan.index, "index.json")) as f:
+        assert json.load(f) == model
+    with open(os.path.join(REPO, "docs", "many-lists.md"), encoding="utf-8") as f:
+        described = set(re.findall(r"`(\w+)`", "".join(line for line in f if line.startswith("| `"))))
+    assert set(model) | set(model["machines"][0]) | set(model["rows"][0]) | set(cells[0]) <= described
+    # CI's view: a test case per cell, failed unless it finished.
+    target = junit.JUnitFile(t + "/junit.xml")
+    target.write({"title": model["title"], "total_seconds": model["seconds"]}, matrix.junit_cases(model, plan.index))
+    assert [[v.get("message") for v in case] for case in ET.parse(target.path).iter("testcase")] == [
+        [], ["failed"], ["ended without a report (exit code 2)"], ["ended without a report (ended by SIGTERM)"]]
+
+
+# (the cells' exit codes, None for one not started; the signal that interrupted; exit code)
+EXITS = [([0, 0], None, 0), ([0, 1], None, 1), ([0, -15], None, 1), ([1, 2, 0], None, 2), ([2, None], "Ctrl-C", 1)]
+@pytest.mark.native
+@pytest.mark.parametrize("codes, interrupted, code", EXITS)
+def test_the_exit_code_is_0_only_when_every_rehearsal_finished(codes, interrupted, code):
+    assert matrix.exit_code(codes, interrupted) == code
+
+
+# A rehearsal of the scheduler's tests: notes its start in a shared file, waits until the
+# test lets it go (a minute at most), notes its end and exits with the code given; a
+# SIGTERM it notes too.
+CHILD = """
+import fcntl, os, signal, sys, time
+events, name, code = sys.argv[1], sys.argv[2], int(sys.argv[3])
+def note(what):
+    with open(events, "a") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        f.write("%s %s\\n" % (what, name))
+signal.signal(signal.SIGTERM, lambda *_: (note("TERM"), sys.exit(7)))
+note("+")
+deadline = time.monotonic() + 60
+while not os.path.exists(events + "." + name):
+    if time.monotonic() > deadline:
+        note("late")
+        sys.exit(9)
+    time.sleep(0.01)
+note("-")
+sys.exit(code)
+"""
+
+
+def fake_cells(tmp, count):
+    os.makedirs(os.path.join(tmp, "logs"))
+    return [matrix.Cell("list%d" % n, "list%d" % n, "win32", "nt", os.path.join(tmp, "cell%d" % n))
+            for n in range(count)]
+
+
+def noted(events):
+    """[[what, name]] of the fake rehearsals' notes so far."""
+    try:
+        with open(events) as f:
+            return [line.split() for line in f]
+    except FileNotFoundError:
+        return []
+
+
+def steer(events, steps, failures):
+    """Runs steps [(condition on the noted lines, action)] one by one in a thread of its own."""
+    def run():
+        for condition, action in steps:
+            deadline = time.monotonic() + 60
+            while not condition(noted(events)):
+                if time.monotonic() > deadline:
+                    failures.append("waited in vain: %s" % noted(events))
+                    return
+                time.sleep(0.01)
+            action(noted(events))
+    thread = threading.Thread(target=run, daemon=True)
+    thread.start()
+    return thread
+
+
+@pytest.mark.native
+def test_at_most_n_rehearsals_run_at_once(tmp_path):
+    t, failures = str(tmp_path), []
+    events = os.path.join(t, "events")
+    cells = fake_cells(t, 5)
+    command = lambda cell: [sys.executable, "-c", CHILD, events, cell.name, str(int(cell.name[-1]) % 3)]  # noqa: E731
+
+    def let_go(n):
+        return lambda lines: open(events + "." + [name for what, name in lines if what == "+"][n], "w").close()
+    # Each time two run (or all that are left), one is let go: a third never starts beside them.
+    thread = steer(events, [(lambda lines, n=n: sum(what == "+" for what, _ in lines) >= min(2 + n, 5), let_go(n))
+                            for n in range(5)], failures)
+    results, interrupted = matrix.run_cells(cells, 2, command, os.path.join(t, "logs"))
+    thread.join()
+    assert not failures and interrupted is None
+    running, most = 0, 0
+    for what, _ in noted(events):
+        running += {"+": 1, "-": -1}[what]
+        most = max(most, running)
+    assert most == 2
+    assert [results[cell].code for cell in cells] == [0, 1, 2, 0, 1]
+    assert all(os.path.isfile(results[cell].log) for cell in cells)
+
+
+@pytest.mark.native
+def test_sigterm_is_passed_to_the_rehearsals_running_and_no_other_starts(tmp_path):
+    t, failures = str(tmp_path), []
+    events = os.path.join(t, "events")
+    cells = fake_cells(t, 3)
+    command = lambda cell: [sys.executable, "-c", CHILD, events, cell.name, "0"]  # noqa: E731
+    before = signal.getsignal(signal.SIGTERM)
+    thread = steer(events, [(lambda lines: len(lines) == 2, lambda lines: os.kill(os.getpid(), signal.SIGTERM))],
+                   failures)
+    results, interrupted = matrix.run_cells(cells, 2, command, os.path.join(t, "logs"))
+    thread.join()
+    assert not failures and interrupted == "SIGTERM"
+    assert sorted(noted(events)) == [["+", "list0"], ["+", "list1"], ["TERM", "list0"], ["TERM", "list1"]]
+    assert [results[cell].code for cell in cells] == [7, 7, None]
+    assert signal.getsignal(signal.SIGTERM) is before
+
+
+# (case, the words after the verb, what stderr says); lists a/ and b/ and sources src/ exist.
+REFUSALS = [
+    ("several lists on a 64-bit 9x PC", ["{t}/a/RUN.NUV", "{t}/b/RUN.NUV", "--sources", "{t}/src", "--arch", "win64",
+                                         "--family", "9x"], "NT family only"),
+    ("--out a report's folder", ["{t}/a/RUN.NUV", "{t}/b/RUN.NUV", "--sources", "{t}/src", "--out", "{t}/report"],
+     "is a report's folder"),
+    ("--junit inside the index", ["{t}/a/RUN.NUV", "--arch", "win32,win64", "--sources", "{t}/src", "--out",
+                                  "{t}/out", "--junit", "{t}/out/index/junit.xml"], "lies inside"),
+    ("an architecture not known", ["{t}/a/RUN.NUV", "--arch", "win32,win16", "--sources", "{t}/src"],
+     "choose from win32, win64"),
+]
+
+
+@pytest.mark.native
+@pytest.mark.parametrize("case, words, says", REFUSALS, ids=[r[0] for r in REFUSALS])
+def test_several_rehearsals_refused_before_any_starts(tmp_path, capsys, case, words, says):
+    t = str(tmp_path)
+    touch_lists(t, "a/RUN.NUV", "b/RUN.NUV")
+    os.makedirs(t + "/src/C")
+    os.makedirs(t + "/report")
+    open(os.path.join(t, "report", report.OUTPUT_MARK), "w").close()
+    code = cli.main(["rehearse"] + [w.format(t=t) for w in words])
+    err = capsys.readouterr().err
+    assert code == 2 and says in err and "Traceback" not in err, err
+    assert not os.path.exists(t + "/out") and os.listdir(t + "/report") == [report.OUTPUT_MARK]
+
+
+# Two small lists of plain commands, so that the sources need no package: one finishes,
+# one fails at its first entry.
+LISTS = {
+    "alpha": "OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c mkdir C:\\VelkAlpha, , 60\r\n"
+             "OSTREL.DLL, C:\\windows\\system32\\reg.exe add HKLM\\Software\\VelkAlpha /v Made /d yes /f, , 60\r\n",
+    "beta": "OSTREL.DLL, C:\\windows\\system32\\cmd.exe /c exit 3, , 60\r\n",
+}
+MACHINES = ["win32-nt", "win64-nt"]
+
+
+class Rehearsed:
+    """The two lists rehearsed on the two machines: the parent folder of the rehearsals
+    (out), the lists by name, and what scripts/vpc said."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.out = os.path.join(folder, "out")
+        self.lists = {name: os.path.join(folder, "lists", name, "RUN.NUV") for name in LISTS}
+        with open(os.path.join(folder, "result.json")) as f:
+            self.code, self.stdout, self.stderr = json.load(f)
+        if not os.path.exists(os.path.join(self.out, "index", "index.json")):
+            pytest.fail("no index (exit code %d):\n%s%s" % (self.code, self.stdout, self.stderr))
+        with open(os.path.join(self.out, "index", "index.json")) as f:
+            self.index = json.load(f)
+
+
+@pytest.fixture(scope="module")
+def rehearsed(tmp_path_factory):
+    """Both lists on a 32-bit and a 64-bit PC of the NT family, two at once, made once for
+    the whole run, whichever test process asks first; the others wait for it."""
+    for arch in ("win32", "win64"):
+        able, why = vpc.can_run(arch)
+        if not able:
+            pytest.skip("a %s PC is needed: %s" % (arch, why))
+    shared = tmp_path_factory.getbasetemp()
+    if os.environ.get("PYTEST_XDIST_WORKER"):
+        shared = shared.parent
+    folder = str(shared / "many-lists")
+    with open(folder + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(folder, "result.json")):
+            os.makedirs(os.path.join(folder, "sources", "C"), exist_ok=True)
+            for name, text in LISTS.items():
+                os.makedirs(os.path.join(folder, "lists", name), exist_ok=True)
+                with open(os.path.join(folder, "lists", name, "RUN.NUV"), "w", newline="") as f:
+                    f.write(text)
+            result = subprocess.run(
+                [sys.executable, VPC, "rehearse"] + [os.path.join(folder, "lists", name, "RUN.NUV") for name in LISTS] +
+                ["--sources", os.path.join(folder, "sources"), "--arch", "win32,win64", "--family", "nt", "--jobs", "2",
+                 "--time-limit", "600", "--out", os.path.join(folder, "out"), "--junit",
+                 os.path.join(folder, "junit.xml")],
+                stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=1800)
+            with open(os.path.join(folder, "result.json"), "w") as f:
+                json.dump([result.returncode, result.stdout, result.stderr], f)
+    return Rehearsed(folder)
+
+
+def test_two_lists_on_two_machines_make_one_index_of_four_reports(rehearsed, tmp_path):
+    done = rehearsed
+    assert done.code == 1, done.stdout + done.stderr
+    assert done.index["outcome"] == "2 of 4 rehearsals finished without errors; 2 failed"
+    for what in ("started", "ended"):
+        assert len(re.findall(r"^rehearse: \d of 4 %s: " % what, done.stderr, re.M)) == 4, done.stderr
+    # Each cell's folder holds its rehearsal's own report, as one rehearsal alone writes it.
+    cells = {}
+    for row in done.index["rows"]:
+        for cell in row["cells"]:
+            cells[(row["name"], cell["machine"])] = cell
+            with open(os.path.join(cell["folder"], "report.json")) as f:
+                model = json.load(f)
+            assert (model["machine"]["arch"], model["machine"]["family"]) == (cell["arch"], cell["family"])
+            assert model["machine"]["run_list"] == done.lists[row["name"]]
+            assert (cell["outcome"], cell["total"]) == (model["outcome"], model["total"])
+            assert os.path.dirname(cell["folder"]) == done.out
+    assert sorted(cells) == [(name, machine) for name in LISTS for machine in MACHINES]
+    assert {(name, c["outcome"], c["exit_code"]) for (name, _), c in cells.items()} == {
+        ("alpha", "finished without errors", 0), ("beta", "failed", 1)}
+
+    # The page in a browser: a row per list, a column per machine, each cell's outcome and
+    # time, its link leading to that cell's report.
+    dom = chromium(os.path.join(done.out, "index", "index.html"), str(tmp_path), "--dump-dom")
+    assert re.findall(r'<th class="machine">([^<]*)</th>', dom) == MACHINES
+    shown = re.findall(r'<tr class="list">\s*<th scope="row">(\w+)<div class="path">([^<]*)</div></th>(.*?)</tr>', dom,
+                       re.S)
+    assert [(name, path) for name, path, _ in shown] == [(name, done.lists[name]) for name in LISTS]
+    for name, _, row in shown:
+        found = re.findall(r'<td class="cell (\w+)" data-machine="([\w-]+)">\s*<a class="outcome-text" href="([^"]+)">'
+                           r'([^<]+)</a><br><span class="total">([^<]+)</span>', row)
+        assert [machine for _, machine, _, _, _ in found] == MACHINES
+        for kind, machine, link, outcome, total in found:
+            cell = cells[(name, machine)]
+            assert (kind, outcome, total) == (cell["outcome_kind"], cell["outcome"], cell["total"])
+            assert os.path.normpath(os.path.join(done.out, "index", link)) == os.path.join(cell["folder"],
+                                                                                         "report.html")
+    assert "http://" not in dom and "https://" not in dom
+
+    cases = ET.parse(os.path.join(done.folder, "junit.xml")).getroot().iter("testcase")
+    assert sorted((c.get("name").split(":")[0], [v.get("message") for v in c]) for c in cases) == [
+        ("alpha on win32-nt", []), ("alpha on win64-nt", []), ("beta on win32-nt", ["failed"]),
+        ("beta on win64-nt", ["failed"])]
