@@ -76,9 +76,9 @@ def share(tmp_path):
         archive.writestr("pc8/VELK/nuv.err", b"copied without its list")
     rehearsal = root / "rehearsals" / "list-win64-nt-abc123"
     put(rehearsal / "VELK", pc_files("finished", (1, 2, 3)))
-    put(rehearsal, {".velk-report": b"made: report.json\n", "a-LOG.txt": b"",
-                    "report.json": json.dumps({"machine": {"arch": "win64", "family": "nt",
-                                                           "run_list": "/lists/RUN.NUV"}}).encode()})
+    # As a CI system's artefact brings it back: without its hidden mark file.
+    put(rehearsal, {"a-LOG.txt": b"", "report.json": json.dumps({"kind": "rehearsal", "machine": {
+        "arch": "win64", "family": "nt", "run_list": "/lists/RUN.NUV"}}).encode()})
     # Bad input: a VELK without its list, an empty list, a damaged list, two damaged ZIPs
     # and a second copy of pc2.
     put(root / "bad" / "pc9" / "VELK", {"nuv.log": b"01/01/2026 - 09:00:00 NUV: Started\r\n"})

@@ -368,3 +368,33 @@ def test_two_lists_on_two_machines_make_one_index_of_four_reports(rehearsed, tmp
     assert sorted((c.get("name").split(":")[0], [v.get("message") for v in c]) for c in cases) == [
         ("alpha on win32-nt", []), ("alpha on win64-nt", []), ("beta on win32-nt", ["failed"]),
         ("beta on win64-nt", ["failed"])]
+
+
+def test_one_page_of_the_rehearsals_of_many_lists(rehearsed, tmp_path):
+    """scripts/vpc fleet over the rehearsals' folder: each list with its two PCs, in a browser."""
+    out = tmp_path / "fleet"
+    result = subprocess.run([sys.executable, VPC, "fleet", rehearsed.out, "--out", str(out)], capture_output=True,
+                            text=True, timeout=600)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.startswith("4 PCs: 2 finished, 2 failed, 0 did not finish; 0 could not be read.")
+    dom = chromium(str(out / "fleet.html"), str(tmp_path), "--dump-dom")
+    counts = dict((what, int(n)) for n, what in re.findall(r'<strong>(\d+)</strong> ([A-Za-z ]+)</div>', dom))
+    assert counts == {"PCs": 4, "finished": 2, "failed": 2, "did not finish": 0, "could not be read": 0}
+    shown = re.findall(r'<p>(\d) PCs: (\d) finished, (\d) failed, \d did not finish\. Machines: ([^.]+)\. Rehearsed '
+                       r'from <span class="path">([^<]+)</span>', dom)
+    assert sorted(shown) == [("2", "0", "2", "win32 NT (1), win64 NT (1)", rehearsed.lists["beta"]),
+                             ("2", "2", "0", "win32 NT (1), win64 NT (1)", rehearsed.lists["alpha"])]
+    rows = re.findall(r'<tr class="entry" id="list-\w+-entry-(\d)">\s*<td>\d</td>\s*<td>OSTREL.DLL</td>\s*'
+                      r'<td class="command">([^<]+)</td>\s*<td class="num ran">(\d)</td>\s*'
+                      r'<td class="num failed-count[^"]*">(\d)</td>', dom)
+    assert sorted((n, c, ran, failed) for n, c, ran, failed in rows) == sorted(
+        [("1", "C:\\windows\\system32\\cmd.exe /c mkdir C:\\VelkAlpha", "2", "0"),
+         ("2", "C:\\windows\\system32\\reg.exe add HKLM\\Software\\VelkAlpha /v Made /d yes /f", "2", "0"),
+         ("1", "C:\\windows\\system32\\cmd.exe /c exit 3", "2", "2")])
+    # The two PCs that failed, each with its report as `vpc report` makes it.
+    links = re.findall(r'<tr class="pc failed">\s*<td class="path"><a href="([^"]+)">', dom)
+    assert len(links) == 2
+    for link in links:
+        with open(out / link, encoding="utf-8") as page:
+            assert "exit 3" in page.read()
+    assert "http://" not in dom and "https://" not in dom

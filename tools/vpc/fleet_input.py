@@ -59,16 +59,18 @@ class Copy:
         self.log_path, self.a_log_path = log_path, a_log_path
 
     def digest(self):
-        """What tells one PC from another: its list with the stamps, its error file and its
-        log. A copy of a list nothing has run on yet is like every other such copy, and has
-        none."""
+        """What tells one PC from another: its list with the stamps, its error file, its log,
+        its a:\\LOG and, for a rehearsal, its machine. A copy of a list nothing has run on
+        yet is like every other such copy, and has none."""
         stamped = b"START " in (self.data["run_list"] or b"") or b"STOP " in (self.data["run_list"] or b"")
         if not (stamped or self.data["log"] or self.data["errors"] is not None):
             return None
         sha = hashlib.sha1()
-        for key in ("run_list", "errors", "log"):
+        for key in ("run_list", "errors", "log", "a_log"):
             value = self.data[key]
             sha.update(b"-" if value is None else b"%d:" % len(value) + value)
+        # Two rehearsals of one list on two machines may run to the same second.
+        sha.update(json.dumps(self.machine, sort_keys=True).encode())
         return sha.hexdigest()
 
 
@@ -92,13 +94,16 @@ def walk(folder):
         yield Input(folder, "folder", None, "cannot be listed: %s" % (error.strerror or error))
         return
     names = {e.name.lower(): e for e in entries if is_file(e)}
-    if OUTPUT_MARK in names:
-        # A folder this tool wrote: a rehearsal's, which holds the copy of its PC's C:\VELK;
-        # a report's, whose copy lies elsewhere; the fleet's own.
-        velk = os.path.join(folder, "VELK")
-        if os.path.isdir(velk) and not os.path.islink(velk) and "report.json" in names:
-            yield Input(folder, "rehearsal", fingerprint(velk, folder))
+    velk = os.path.join(folder, "VELK")
+    rehearsal = "report.json" in names and os.path.isdir(velk) and not os.path.islink(velk)
+    # A rehearsal's folder holds the copy of its PC's C:\VELK. One that came through a
+    # tool that leaves out hidden files (a CI system's artefacts) has lost its mark, not
+    # its report.
+    if rehearsal and (OUTPUT_MARK in names or said_kind(os.path.join(folder, "report.json")) == "rehearsal"):
+        yield Input(folder, "rehearsal", fingerprint(velk, folder))
         return
+    if OUTPUT_MARK in names:
+        return  # a report's folder, whose copy lies elsewhere; an index's; the fleet's own
     if FILE_NAMES["run_list"].lower() in names:
         yield Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)))
         return
@@ -110,6 +115,16 @@ def walk(folder):
             yield from walk(entry.path)
         elif entry.name.lower().endswith(".zip") and is_file(entry):
             yield zip_input(entry.path)
+
+
+def said_kind(path):
+    """The "kind" a report.json says, or None."""
+    try:
+        with open(path, "rb") as f:
+            said = json.loads(f.read(LARGEST_FILE))
+        return said.get("kind") if isinstance(said, dict) else None
+    except (OSError, ValueError):
+        return None
 
 
 def is_file(entry):
