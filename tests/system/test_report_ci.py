@@ -156,6 +156,7 @@ def test_the_junit_file_holds_an_entry_per_test_case_and_the_whole_run(tmp_path)
     assert junit.failed_model("scripts/vpc report", "x")["finished"] is False
 
 
+@pytest.mark.native
 def test_a_junit_file_says_the_run_has_not_ended_until_it_has(tmp_path):
     # The passing file of an earlier run; the next run is killed before its end.
     path = str(tmp_path / "junit.xml")
