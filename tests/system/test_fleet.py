@@ -2,6 +2,7 @@
 small synthetic shares, without Wine."""
 
 import csv
+import fcntl
 import io
 import json
 import os
@@ -111,7 +112,7 @@ def test_a_share_is_counted_per_list_and_entry_and_nothing_in_it_changes(share, 
         "day2.zip": "holds no RUN.NUV",  # its pc8
         "bad/pc9/VELK": "holds no RUN.NUV",
         "bad/pc10/VELK": "RUN.NUV holds no entry: an empty or damaged copy",
-        "bad/pc11/VELK": "RUN.NUV holds NUL bytes: a damaged copy",
+        "bad/pc11/VELK": "RUN.NUV holds nothing but NUL bytes or blanks: a damaged copy",
         "bad/cut.zip": unreadable["bad/cut.zip"],
         "bad/text.zip": unreadable["bad/text.zip"],
         "day1/pc2/VELK": "a second copy of the PC of %s" % (share / "bad" / "pc2-again" / "VELK"),
@@ -169,12 +170,22 @@ def test_a_second_run_reads_only_what_is_new_or_changed(share, tmp_path):
     assert set(os.listdir(os.path.join(out, "pcs"))) == reports
     assert os.path.isfile(os.path.join(cut, "report.html"))
 
+    # A change that keeps the file's size and time is seen all the same.
+    err = share / "day1" / "pc2" / "VELK" / "nuv.err"
+    st, was = os.stat(err), err.read_bytes()
+    err.write_bytes(was.replace(b"1603", b"1618"))
+    os.utime(err, ns=(st.st_atime_ns, st.st_mtime_ns))
+    model = run()
+    assert model["inputs_read"] == 1
+    assert any("1618" in x["line"] for l in model["lists"] for e in l["entries"] for x in e["errors"]["lines"])
+    err.write_bytes(was)
+
     # pc3 finishes, a new PC comes, a copy goes.
     put(share / "day1" / "pc3" / "velk", pc_files("finished", (11, 100, 2)))
     put(share / "day3" / "pc12" / "VELK", pc_files("finished", (12, 100, 2)))
     shutil.rmtree(share / "day1" / "pc4")
     model = run()
-    assert (model["inputs_found"], model["inputs_read"]) == (13, 2)
+    assert (model["inputs_found"], model["inputs_read"]) == (13, 3)
     assert model["counts"] == {"pcs": 8, "finished": 6, "failed": 2, "unfinished": 0}
     assert not any(p["path"].endswith("pc3/velk") for p in model["failed_pcs"])
     # The report of pc3, which no longer failed, is gone; the others stay as they were.
@@ -194,24 +205,42 @@ def test_what_the_tool_may_not_write_is_refused(share, tmp_path):
     text = tmp_path / "notes.db"
     text.write_text("mine")
     other = tmp_path / "other.db"
-    sqlite3.connect(other).execute("CREATE TABLE mine (x)").connection.commit()
+    mine = sqlite3.connect(other)
+    mine.execute("PRAGMA journal_mode = WAL")
+    mine.execute("CREATE TABLE mine (x)")
+    mine.commit()
+    mine.close()
+    before = files_under(tmp_path)
     for args in ([tmp_path / "missing"], [share, "--db", text], [share, "--db", other],
                  [share, "--db", share / "fleet.db"], [share, "--out", share / "day1"],
                  [share, "--out", tmp_path / "o", "--db", tmp_path / "o" / "x.db"]):
         assert cli.main(["fleet"] + [str(a) for a in args]) == 2, args
-    assert text.read_text() == "mine"
-    assert [r for r in sqlite3.connect(other).execute("SELECT name FROM sqlite_master")] == [("mine",)]
+    # Not even opened as a database: no journal of SQLite's appears beside it.
+    assert files_under(tmp_path) == before
 
-    # A store of another version is this tool's: read again from the inputs.
+    # A store of an earlier version is this tool's: read again from the inputs. One of a
+    # later version, or one another run holds, is refused.
     out = tmp_path / "out"
     assert vpc_fleet("--out", out) == 0
-    db = sqlite3.connect(out / "fleet.db")
-    db.execute("UPDATE meta SET value = '0' WHERE key = 'schema'")
-    db.commit()
-    db.close()
+
+    def schema(number):
+        db = sqlite3.connect(out / "fleet.db")
+        db.execute("PRAGMA user_version = %d" % number)
+        db.commit()
+        db.close()
+
+    schema(0)
     assert vpc_fleet("--out", out) == 0
     assert fleet_json(out)["inputs_read"] == 13
     assert fleet_store.Store.version(str(out / "fleet.db")) == fleet_store.SCHEMA
+    schema(fleet_store.SCHEMA + 1)
+    later = (out / "fleet.db").read_bytes()
+    assert vpc_fleet("--out", tmp_path / "out2", "--db", out / "fleet.db") == 2
+    assert (out / "fleet.db").read_bytes() == later
+    schema(fleet_store.SCHEMA)
+    with open(out / "fleet.db", "rb") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        assert vpc_fleet("--out", tmp_path / "out2", "--db", out / "fleet.db") == 2
 
 
 def test_the_synthetic_share_of_the_benchmark_is_read_whole(tmp_path):
@@ -224,3 +253,100 @@ def test_the_synthetic_share_of_the_benchmark_is_read_whole(tmp_path):
     assert model["counts"]["pcs"] == 1000 and not model["unreadable"]
     assert model["counts"]["failed"] > 0 and model["counts"]["unfinished"] > 0
     assert len(model["lists"]) == 4
+
+
+def test_bad_input_of_every_kind_is_named_and_never_stops_the_run(tmp_path):
+    share = tmp_path / "share"
+    put(share / "velk" / "day1" / "pc1" / "VELK", pc_files("finished"))
+    # A stray engine file above copies hides none of them.
+    put(share / "velk" / "day1", {"nuv.log": b""})
+    deep = share / "deep"
+    deep.mkdir(parents=True)
+    for _ in range(1100):  # deeper than Python's stack
+        deep = deep / "d"
+        deep.mkdir()
+    put(deep / "VELK", pc_files("finished", (3, 3, 3)))
+    put(share / os.fsdecode(b"pc\xe9") / "VELK", pc_files("finished", (4, 4, 4)))
+    put(share / "pipe" / "VELK", pc_files("finished", (5, 5, 5)))
+    # What a power cut leaves at the end of a list: zeros. The list is read as the engine reads it.
+    cut = pc_files("failed", (9, 1, 1))
+    put(share / "zeros" / "VELK", dict(cut, **{"RUN.NUV": cut["RUN.NUV"] + b"\0" * 512}))
+    os.mkfifo(share / "pipe" / "VELK" / "nuv.log")
+    os.symlink(share / "velk" / "day1" / "pc1" / "VELK", share / "VELK")
+    # The factory's test line copies the stamped list into the error file.
+    factory = pc_files("failed", (6, 1, 1))
+    factory["nuv.err"] += b"\r\n-=-=-=-=-= R U N . N U V   C O N T  E N T S =-=-=-=-=-\r\n" + factory["RUN.NUV"]
+    put(share / "factory" / "VELK", factory)
+    put(share / "factory" / "VELK" / "KORB", {"nuv.err": factory["nuv.err"]})
+    rehearsal = share / "rehearsal"
+    put(rehearsal / "VELK", pc_files("finished", (7, 7, 7)))
+    put(rehearsal, {"report.json": json.dumps({"kind": "rehearsal", "finished": False, "machine": {
+        "arch": ["not", "a", "name"]}}).encode()})
+    with zipfile.ZipFile(share / "damaged.zip", "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("pc2/VELK/RUN.NUV", pc_files("finished")["RUN.NUV"] * 50)
+        archive.writestr("pc2/VELK/KORB/nuv.err", b"x")
+        archive.writestr("pc3/VELK/RUN.NUV", pc_files("finished", (8, 8, 8))["RUN.NUV"])
+        archive.writestr("pc3/VELK/nuv.dun", b"")
+        archive.writestr("pc3/VELK/BACKUP/RUN.NUV", pc_files("unfinished")["RUN.NUV"])
+    data = bytearray((share / "damaged.zip").read_bytes())
+    data[60:70] = b"\xff" * 10  # inside pc2's compressed list
+    (share / "damaged.zip").write_bytes(bytes(data))
+
+    out = tmp_path / "out"
+    try:
+        assert fleet.run_fleet([str(share)], str(out), stdout=io.StringIO(), stderr=io.StringIO()) == 0
+    finally:
+        # Removed by hand: shutil.rmtree would go deeper than Python's stack.
+        shutil.rmtree(deep / "VELK")
+        while deep != share / "deep":
+            os.rmdir(deep)
+            deep = deep.parent
+    model = fleet_json(out)
+    unreadable = {os.path.relpath(u["path"], share): u["why"] for u in model["unreadable"]}
+    assert unreadable.pop("pipe/VELK") == "nuv.log is not a file"
+    assert unreadable.pop("VELK") == "a symbolic link, not followed"
+    assert unreadable.pop("damaged.zip:pc2/VELK").startswith("pc2/VELK/RUN.NUV cannot be read")
+    assert unreadable == {"velk/day1": "holds no RUN.NUV"}
+    assert model["counts"] == {"pcs": 7, "finished": 4, "failed": 3, "unfinished": 0}
+    factory_list = next(l for l in model["lists"] if l["failed"])
+    assert factory_list["other_errors"]["lines"] == []
+    failed = {os.path.relpath(p["path"], share): p["result"] for p in model["failed_pcs"]}
+    assert failed == {"factory/VELK": "install failed", "rehearsal": "", "zeros/VELK": "install failed"}
+
+
+def test_what_pcs_holds_besides_the_reports_is_kept(share, tmp_path):
+    out = tmp_path / "out"
+
+    def run(folder):
+        return fleet.run_fleet([str(folder)], str(out), stdout=io.StringIO(), stderr=io.StringIO())
+
+    assert run(share) == 0
+    pcs = out / "pcs"
+    reports = sorted(os.listdir(pcs))
+    # Put in later by a person: a folder of a report's name, and a file in a report's folder.
+    put(pcs / (reports[0].split("-")[0] + "-999"), {"notes.txt": b"mine"})
+    put(pcs / reports[1], {"notes.txt": b"mine too"})
+    # Another store (the first deleted): its numbers are not the first store's.
+    os.remove(out / "fleet.db")
+    other = tmp_path / "other"
+    put(other / "pc" / "VELK", pc_files("failed", (40, 1, 1)))
+    assert run(other) == 0
+    (pc,) = fleet_json(out)["failed_pcs"]
+    with open(out / pc["report"], encoding="utf-8") as page:
+        assert str(other) in page.read()
+    assert (pcs / (reports[0].split("-")[0] + "-999") / "notes.txt").read_bytes() == b"mine"
+    assert (pcs / reports[1] / "notes.txt").read_bytes() == b"mine too"
+    assert sorted(os.listdir(pcs)) == sorted([reports[0].split("-")[0] + "-999", reports[1],
+                                              pc["report"].split("/")[1]])
+
+    # Written into again, so never a link: pcs, the store.
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    shutil.rmtree(pcs)
+    os.symlink(elsewhere, pcs)
+    assert cli.main(["fleet", str(other), "--out", str(out)]) == 2
+    os.remove(pcs)
+    os.remove(out / "fleet.db")
+    os.symlink(elsewhere / "fleet.db", out / "fleet.db")
+    assert cli.main(["fleet", str(other), "--out", str(out)]) == 2
+    assert os.listdir(elsewhere) == []

@@ -17,7 +17,7 @@ import sys
 
 from . import report
 from .fleet_input import Input
-from .fleet_store import Checker, Store
+from .fleet_store import Checker, Store, path_text
 from .host import VpcError
 
 SCHEMA = 1
@@ -62,6 +62,7 @@ class Figures:
     def __init__(self, store):
         self.db = store.db
         self.run = store.run
+        self.token = store.token
 
     def rows(self, query, *args):
         return self.db.execute(query, args).fetchall()
@@ -149,38 +150,56 @@ class Figures:
                 "SELECT p.id, p.path, p.kind, p.outcome, l.digest, p.arch, p.family, p.failed_entry, p.result, "
                 "i.path FROM counted c JOIN pcs p ON p.id = c.pc_id JOIN lists l ON l.id = p.list_id "
                 "JOIN inputs i ON i.id = p.input_id WHERE c.outcome != 'finished' ORDER BY i.path, p.path"):
-            yield {"pc_id": pc_id, "path": path, "kind": kind, "outcome": outcome, "list": digest[:8],
-                   "arch": arch, "family": family, "entry": entry, "result": result, "input": input_path,
-                   "report": "%s/%d/report.html" % (PC_REPORTS, pc_id)}
+            name = report_name(self.token, pc_id)
+            yield {"pc_id": pc_id, "path": path_text(path), "kind": kind, "outcome": outcome, "list": digest[:8],
+                   "arch": arch, "family": family, "entry": entry, "result": result, "input": path_text(input_path),
+                   "report": "%s/%s/report.html" % (PC_REPORTS, name), "report_folder": name}
 
     def is_failed_pc(self, pc_id):
         return self.db.execute("SELECT 1 FROM counted WHERE pc_id = ? AND outcome != 'finished'",
                                (pc_id,)).fetchone() is not None
 
+    UNREADABLE = (
+        "SELECT path, problem, NULL FROM inputs WHERE last_seen = ? AND problem IS NOT NULL "
+        "UNION ALL SELECT r.path, r.why, NULL FROM problems r JOIN inputs i ON i.id = r.input_id "
+        "WHERE i.last_seen = ? "
+        "UNION ALL SELECT p.path, NULL, (SELECT MIN(q.path) FROM pcs q JOIN inputs j ON j.id = q.input_id "
+        "WHERE q.digest = p.digest AND j.last_seen = ?) FROM pcs p JOIN inputs i ON i.id = p.input_id "
+        "WHERE i.last_seen = ? AND p.id NOT IN (SELECT pc_id FROM counted)")
+
+    def unreadable_count(self):
+        return self.rows("SELECT COUNT(*) FROM (%s)" % self.UNREADABLE, *[self.run] * 4)[0][0]
+
     def unreadable(self):
         """(path, why) of everything found this run that could not be read, and of every
-        second copy of a PC."""
-        return [{"path": path, "why": why} for path, why in self.rows(
-            "SELECT path, problem FROM inputs WHERE last_seen = ? AND problem IS NOT NULL "
-            "UNION ALL SELECT r.path, r.why FROM problems r JOIN inputs i ON i.id = r.input_id "
-            "WHERE i.last_seen = ? "
-            "UNION ALL SELECT p.path, 'a second copy of the PC of ' || (SELECT MIN(q.path) FROM pcs q "
-            "JOIN inputs j ON j.id = q.input_id WHERE q.digest = p.digest AND j.last_seen = ?) FROM pcs p "
-            "JOIN inputs i ON i.id = p.input_id WHERE i.last_seen = ? AND p.id NOT IN (SELECT pc_id FROM counted) "
-            "ORDER BY 1", self.run, self.run, self.run, self.run)]
+        second copy of a PC, one at a time."""
+        for path, why, first in self.db.execute(self.UNREADABLE + " ORDER BY 1", [self.run] * 4):
+            yield {"path": path_text(path), "why": why or "a second copy of the PC of " + path_text(first)}
 
     def csv_rows(self):
-        return self.db.execute(
-            "SELECT p.path, p.kind, substr(l.digest, 1, 8), p.outcome, p.arch, p.family, e.number, le.wrapper, "
-            "le.command, e.kind, e.result, e.seconds FROM counted c JOIN pcs p ON p.id = c.pc_id "
-            "JOIN lists l ON l.id = p.list_id JOIN pc_entries e ON e.pc_id = p.id "
-            "JOIN list_entries le ON le.list_id = p.list_id AND le.number = e.number ORDER BY p.path, e.number")
+        for row in self.db.execute(
+                "SELECT p.path, p.kind, substr(l.digest, 1, 8), p.outcome, p.arch, p.family, e.number, le.wrapper, "
+                "le.command, e.kind, e.result, e.seconds FROM counted c JOIN pcs p ON p.id = c.pc_id "
+                "JOIN lists l ON l.id = p.list_id JOIN pc_entries e ON e.pc_id = p.id "
+                "JOIN list_entries le ON le.list_id = p.list_id AND le.number = e.number ORDER BY p.path, e.number"):
+            yield (path_text(row[0]),) + row[1:]
+
+
+def report_name(token, pc_id):
+    """A PC's report folder: the store's token and the PC's number in it, so that a report
+    made from another store (one deleted, another --db) is never taken for this PC's."""
+    return "%s-%d" % (token, pc_id)
+
+
+REPORT_NAME = re.compile(r"([0-9a-f]{8})-(\d+)")
+REPORT_FILES = {"report.json", "report.txt", "report.html"}
 
 
 # ----- the output ------------------------------------------------------------------------------------
 
 def fleet_model(store, folders, found, read):
-    """The page's facts, but the PCs that failed: Figures.failed_pcs gives them one by one."""
+    """The page's facts, but the PCs that failed and what could not be read: Figures gives
+    them one by one."""
     figures = Figures(store)
     return {
         "schema": SCHEMA,
@@ -189,76 +208,110 @@ def fleet_model(store, folders, found, read):
         "inputs_found": found,
         "inputs_read": read,
         "counts": figures.counts(),
+        "unreadable_count": figures.unreadable_count(),
         "lists": figures.lists(),
-        "unreadable": figures.unreadable(),
     }
 
 
-def write_pages(store, model, out):
+def write_json_stream(f, model, **streams):
+    """model as JSON, followed by each stream's items as a list of its own, written as they
+    come."""
+    f.write(json.dumps(model, indent=1)[:-2])
+    for name, items in streams.items():
+        f.write(',\n "%s": [' % name)
+        for number, item in enumerate(items):
+            f.write(("," if number else "") + "\n  " + json.dumps(report.displayable(item)))
+        f.write("\n ]")
+    f.write("\n}\n")
+
+
+def write_pages(store, model, out, not_made):
     """fleet.json, fleet.csv and fleet.html; the PCs, as many as there are, are written as
-    they come from the store, never held together."""
+    they come from the store, never held together. not_made: why the report of a PC
+    could not be made, by its number."""
     report.claim(out, "fleet.json", "fleet.csv", "fleet.html")
     model = report.displayable(model)
     figures = Figures(store)
+
+    def failed():
+        for pc in figures.failed_pcs():
+            if pc["pc_id"] in not_made:
+                pc["report"], pc["report_missing"] = None, not_made[pc["pc_id"]]
+            yield pc
+
     with open(os.path.join(out, "fleet.json"), "w", encoding="utf-8") as f:
-        f.write(json.dumps(model, indent=1)[:-2] + ',\n "failed_pcs": [')
-        for number, pc in enumerate(figures.failed_pcs()):
-            f.write(("," if number else "") + "\n  " + json.dumps(report.displayable(pc)))
-        f.write("\n ]\n}\n")
+        write_json_stream(f, model, unreadable=figures.unreadable(), failed_pcs=failed())
     with open(os.path.join(out, "fleet.csv"), "w", encoding="utf-8", newline="") as f:
         writer = csv.writer(f)
         writer.writerow(CSV_FIELDS)
         for row in figures.csv_rows():
             writer.writerow(report.displayable(list(row)))
-    pcs = (report.displayable(pc) for pc in figures.failed_pcs())
     with open(os.path.join(out, "fleet.html"), "w", encoding="utf-8") as f:
-        for chunk in report.templates().get_template("fleet.html.j2").generate(fleet=model, failed_pcs=pcs,
-                                                                               folder=out):
+        for chunk in report.templates().get_template("fleet.html.j2").generate(
+                fleet=model, failed_pcs=(report.displayable(pc) for pc in failed()),
+                unreadable=(report.displayable(u) for u in figures.unreadable()), folder=out):
             f.write(chunk)
     return os.path.join(out, "fleet.html")
 
 
+def own_report(path):
+    """Whether a folder in pcs is one this tool made and nothing else was put into: a
+    folder, not a link, holding a report's files alone."""
+    try:
+        return not os.path.islink(path) and os.path.isdir(path) and set(os.listdir(path)) <= REPORT_FILES
+    except OSError:
+        return False
+
+
 def write_pc_reports(store, out):
     """The report of every PC that failed or did not finish, as `vpc report` makes it, in
-    pcs/<its number in the store>. A report made in an earlier run is kept; one of a PC no
-    longer shown is removed."""
+    pcs/<store token>-<its number in the store>. A report made in an earlier run is kept;
+    one of a PC no longer shown is removed. Returns (reports made, {PC number: why its
+    report could not be made})."""
     figures = Figures(store)
     folder = os.path.join(out, PC_REPORTS)
     report.claim(out, PC_REPORTS)
+    if os.path.islink(folder) or (os.path.lexists(folder) and not os.path.isdir(folder)):
+        raise VpcError("%s is not a folder this tool made; move it away" % folder)
     os.makedirs(folder, exist_ok=True)
     for name in os.listdir(folder):
-        # Only what this tool named there: the store's numbers.
-        if re.fullmatch(r"\d+", name) and not figures.is_failed_pc(int(name)):
-            path = os.path.join(folder, name)
-            if os.path.isdir(path) and not os.path.islink(path):
-                shutil.rmtree(path)
+        # Only what this tool named there and nothing was added to.
+        named = REPORT_NAME.fullmatch(name)
+        path = os.path.join(folder, name)
+        if named and own_report(path) and not (named.group(1) == store.token and
+                                               figures.is_failed_pc(int(named.group(2)))):
+            shutil.rmtree(path)
     checker = None
-    made = 0
+    made, not_made = 0, {}
     try:
         missing = (pc for pc in figures.failed_pcs()
-                   if not os.path.isfile(os.path.join(folder, str(pc["pc_id"]), "report.html")))
+                   if not os.path.isfile(os.path.join(folder, pc["report_folder"], "report.html")))
         for (input_path, kind), pcs in itertools.groupby(missing, key=lambda pc: (pc["input"], pc["kind"])):
-            # The copies of one input are read once: a ZIP file may hold hundreds.
-            copies, _ = Input(input_path, kind, None).copies()
-            by_path = {c.path: c for c in copies}
-            for pc in pcs:
-                copy = by_path.get(pc["path"])
-                if copy is None:
-                    continue  # changed since it was read: the next run reads it again
+            wanted = {pc["path"]: pc for pc in pcs}
+            # The copies of one input are read once, one at a time: a ZIP file may hold thousands.
+            for copy in Input(input_path, kind, None).copies():
+                pc = wanted.pop(copy.path, None) if not isinstance(copy, tuple) else None
+                if pc is None:
+                    continue
+                pc_out = os.path.join(folder, pc["report_folder"])
+                if os.path.lexists(pc_out) and not own_report(pc_out):
+                    not_made[pc["pc_id"]] = "%s holds what this tool did not make" % pc_out
+                    continue
                 checker = checker or Checker()
                 records = report.velk_records(copy.path, copy.data, checker.read(copy.data["run_list"]),
                                               copy.log_path, copy.a_log_path)
                 model = report.build_model(records, "Report of the PC's C:\\VELK (%s)" % copy.path)
-                pc_out = os.path.join(folder, str(pc["pc_id"]))
                 # One without its page was cut short while being written: made again.
-                if os.path.isdir(pc_out) and not os.path.islink(pc_out):
+                if os.path.lexists(pc_out):
                     shutil.rmtree(pc_out)
                 report.write_report(model, pc_out)
                 made += 1
+            for pc in wanted.values():
+                not_made[pc["pc_id"]] = "its copy could not be read again; the next run reads it anew"
     finally:
         if checker:
             checker.close()
-    return made
+    return made, not_made
 
 
 def fleet_out(folders):
@@ -307,13 +360,13 @@ def write_fleet(folders, out, db, own_db, apart, stdout, stderr):
 
             found, read = store.ingest(folders, progress)
             model = fleet_model(store, folders, found, read)
-            page = write_pages(store, model, out)
-            made = write_pc_reports(store, out)
+            made, not_made = write_pc_reports(store, out)
+            page = write_pages(store, model, out, not_made)
         finally:
             store.close()
     counts = model["counts"]
     stdout.write("%d PCs: %d finished, %d failed, %d did not finish; %d could not be read. %d inputs found, %d read "
                  "now, %d reports made.\nThe page: %s\n" % (
                      counts["pcs"], counts["finished"], counts["failed"], counts["unfinished"],
-                     len(model["unreadable"]), found, read, made, page))
+                     model["unreadable_count"], found, read, made, page))
     return 0

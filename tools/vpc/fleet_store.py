@@ -4,35 +4,49 @@ new or changed since the one before; the page is made from the store with querie
 that neither a run nor the page holds all PCs in memory.
 """
 
+import fcntl
 import hashlib
 import json
 import os
 import sqlite3
 import subprocess
+import secrets
 import threading
 import time
 
 from . import report
 from .check import BUILD_LOG, CHECKER, build_checker
-from .fleet_input import Problem, find_inputs
+from .fleet_input import find_inputs
 from .host import VpcError
 
-# Raised whenever a table or column changes meaning or goes; a store of another version
-# is read again from the inputs, never half understood.
+# Raised whenever a table or column changes meaning or goes; a store of an earlier version
+# is read again from the inputs, never half understood; one of a later version is refused.
 SCHEMA = 1
 APPLICATION = "velk-fleet"
-# Rows are written in transactions of this many copies: a run stopped half-way keeps what
-# it committed, and memory stays the same whatever the number of PCs.
+# The store's mark in the SQLite header (application_id, at byte 68), readable without
+# opening a file that may be somebody else's database; the schema is its user_version.
+APPLICATION_ID = 0x56454C4B  # "VELK"
+# Rows are written in transactions of this many copies, or of this many bytes read: a run
+# stopped half-way keeps what it committed, and memory stays the same whatever the number
+# of PCs.
 BATCH = 200
+BATCH_BYTES = 32 << 20
+# The engine's copy of the run list at the end of the error file, under the factory test
+# environment: the list, not a message.
+RUN_LIST_DUMP = "-=-=-=-=-= R U N . N U V   C O N T  E N T S =-=-=-=-=-"
+# The code that makes a store's figures from the files: when it changes, what was read
+# with the earlier code is read again.
+READING = (os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+           for name in ("report.py", "fleet_input.py", "fleet_store.py"))
 
 TABLES = """
 CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE runs (id INTEGER PRIMARY KEY AUTOINCREMENT, began TEXT NOT NULL, folders TEXT NOT NULL);
 CREATE TABLE inputs (
-    id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE, kind TEXT NOT NULL,
+    id INTEGER PRIMARY KEY AUTOINCREMENT, path BLOB NOT NULL UNIQUE, kind TEXT NOT NULL,
     fingerprint TEXT, last_seen INTEGER NOT NULL, problem TEXT);
 CREATE TABLE problems (
-    input_id INTEGER NOT NULL REFERENCES inputs(id) ON DELETE CASCADE, path TEXT NOT NULL, why TEXT NOT NULL);
+    input_id INTEGER NOT NULL REFERENCES inputs(id) ON DELETE CASCADE, path BLOB NOT NULL, why TEXT NOT NULL);
 CREATE TABLE lists (id INTEGER PRIMARY KEY AUTOINCREMENT, digest TEXT NOT NULL UNIQUE, entries INTEGER NOT NULL);
 CREATE TABLE list_entries (
     list_id INTEGER NOT NULL REFERENCES lists(id), number INTEGER NOT NULL, wrapper TEXT NOT NULL,
@@ -40,7 +54,7 @@ CREATE TABLE list_entries (
     PRIMARY KEY (list_id, number));
 CREATE TABLE pcs (
     id INTEGER PRIMARY KEY AUTOINCREMENT, input_id INTEGER NOT NULL REFERENCES inputs(id) ON DELETE CASCADE,
-    path TEXT NOT NULL, kind TEXT NOT NULL, list_id INTEGER NOT NULL REFERENCES lists(id), digest TEXT,
+    path BLOB NOT NULL, kind TEXT NOT NULL, list_id INTEGER NOT NULL REFERENCES lists(id), digest TEXT,
     outcome TEXT NOT NULL, arch TEXT, family TEXT, run_list TEXT, seconds REAL, restarts INTEGER,
     failed_entry INTEGER, result TEXT NOT NULL);
 CREATE TABLE pc_entries (
@@ -59,9 +73,34 @@ CREATE INDEX inputs_seen ON inputs(last_seen);
 OUTCOMES = ("finished", "failed", "unfinished")
 
 
-def outcome_of(records):
+def outcome_of(records, machine):
+    """finished, failed or unfinished, as the report says it; a rehearsal whose own report
+    says it did not pass (cut short, incomplete) has failed, whatever its PC had done."""
     kind = report.run_outcome(records)[0]
-    return {report.OUTCOMES["done"]: "finished", report.OUTCOMES["failed"]: "failed"}.get(kind, "unfinished")
+    outcome = {report.OUTCOMES["done"]: "finished", report.OUTCOMES["failed"]: "failed"}.get(kind, "unfinished")
+    return "failed" if outcome == "finished" and machine.get("passed") is False else outcome
+
+
+def path_key(path):
+    """A path as the store keeps it: its bytes, as Linux names it (a copy from a Windows
+    share may have a name that is no UTF-8)."""
+    return os.fsencode(path)
+
+
+def path_text(key):
+    return os.fsdecode(key)
+
+
+def reading_version():
+    """A digest of the code that reads the copies and of the run-list check's program."""
+    sha = hashlib.sha1()
+    for path in list(READING) + [CHECKER]:
+        try:
+            with open(path, "rb") as f:
+                sha.update(f.read())
+        except OSError:
+            sha.update(b"?")
+    return sha.hexdigest()
 
 
 def list_digest(entries):
@@ -74,8 +113,11 @@ def list_digest(entries):
 
 
 def message_lines(lines):
-    """An entry's error lines as they are grouped across PCs: without the entry's own line
-    in quotes (its stamps differ from PC to PC) and without the report's notes."""
+    """Error lines as they are grouped across PCs: without an entry's own line in quotes
+    (its stamps differ from PC to PC), without the report's notes, and without the copy of
+    the run list the engine appends to the file on the factory's test line."""
+    if RUN_LIST_DUMP in lines:
+        lines = lines[:lines.index(RUN_LIST_DUMP)]
     return [line for line in lines
             if not (line.startswith("\t'") and line.endswith("'")) and not line.startswith("(of entry ")]
 
@@ -129,77 +171,99 @@ class Checker:
 
 
 class Store:
-    """The SQLite file. One that is not this tool's store is refused, never written; one
-    of another schema version is read again from scratch."""
+    """The SQLite file, held by one run at a time. A file that is not this tool's store is
+    refused and never opened as a database; one of an earlier schema version, or read with
+    other code, is read again from the inputs; one of a later version is refused."""
 
     def __init__(self, path):
         self.path = path
-        fresh = not os.path.exists(path) or os.path.getsize(path) == 0
-        if not fresh:
-            ours = self.version(path)
-            if ours is None:
+        if os.path.islink(path):
+            raise VpcError("%s is a symbolic link; name the store's own file with --db" % path)
+        # A file of ours or a new one: the lock is held on the file itself, so two runs never
+        # write one store at once (SQLite's own locks are of another kind).
+        self._fd = os.open(path, os.O_RDWR | os.O_CREAT | os.O_NOFOLLOW, 0o644)
+        try:
+            try:
+                fcntl.flock(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except BlockingIOError:
+                raise VpcError("%s is being written by another run of scripts/vpc fleet; wait for it to end" % path)
+            fresh = os.fstat(self._fd).st_size == 0
+            ours = None if fresh else self.version(path)
+            if not fresh and ours is None:
                 raise VpcError("%s is not a store of scripts/vpc fleet; name a new file with --db" % path)
-        # Another run writing the same store is waited for, a while.
-        self.db = sqlite3.connect(path, timeout=60)
-        self.db.execute("PRAGMA foreign_keys = ON")
-        self.db.execute("PRAGMA synchronous = NORMAL")
-        if fresh or ours != SCHEMA:
-            self.create()
-        self.run = self.db.execute("INSERT INTO runs (began, folders) VALUES (?, ?)",
-                                   (time.strftime("%Y-%m-%d %H:%M:%S"), "")).lastrowid
-        self.db.commit()
+            if ours is not None and ours > SCHEMA:
+                raise VpcError("%s is a store of a later version of scripts/vpc fleet (schema %d, this one knows %d); "
+                               "use that version, or name a new file with --db" % (path, ours, SCHEMA))
+            self.db = sqlite3.connect(path, timeout=60)
+            self.db.execute("PRAGMA foreign_keys = ON")
+            self.db.execute("PRAGMA synchronous = NORMAL")
+            reading = reading_version()
+            if fresh or ours != SCHEMA or self.meta("reading") != reading:
+                self.create(reading)
+            self.token = self.meta("store")
+            self.run = self.db.execute("INSERT INTO runs (began, folders) VALUES (?, ?)",
+                                       (time.strftime("%Y-%m-%d %H:%M:%S"), "")).lastrowid
+            self.db.commit()
+        except BaseException:
+            os.close(self._fd)
+            raise
 
     @staticmethod
     def version(path):
-        """The store's schema version, or None when the file is no store of this tool."""
+        """The store's schema version, or None when the file is no store of this tool: read
+        from the SQLite header, without opening the file as a database."""
         try:
             with open(path, "rb") as f:
-                if f.read(16) != b"SQLite format 3\x00":
-                    return None
-            db = sqlite3.connect("file:%s?mode=ro" % path, uri=True)
-            try:
-                rows = dict(db.execute("SELECT key, value FROM meta"))
-            finally:
-                db.close()
-        except (OSError, sqlite3.Error):
+                header = f.read(100)
+        except OSError:
             return None
-        if rows.get("application") != APPLICATION:
+        if len(header) < 100 or header[:16] != b"SQLite format 3\x00":
             return None
-        try:
-            return int(rows.get("schema"))
-        except (TypeError, ValueError):
+        if int.from_bytes(header[68:72], "big") != APPLICATION_ID:
             return None
+        return int.from_bytes(header[60:64], "big")
 
-    def create(self):
-        """The tables afresh: a store of another version is this tool's own cache of what
-        the inputs hold, read again from them."""
+    def meta(self, key):
+        row = self.db.execute("SELECT value FROM meta WHERE key = ?", (key,)).fetchone()
+        return row[0] if row else None
+
+    def create(self, reading):
+        """The tables afresh: a store of an earlier version, or read with other code, is
+        this tool's own cache of what the inputs hold, read again from them. Its token is
+        new: the reports named by its PCs' numbers are made again."""
         tables = [name for (name,) in self.db.execute("SELECT name FROM sqlite_master WHERE type = 'table' "
                                                       "AND name NOT LIKE 'sqlite_%'")]
         self.db.execute("PRAGMA foreign_keys = OFF")
         for name in tables:
-            self.db.execute("DROP TABLE %s" % name)
+            self.db.execute("DROP TABLE \"%s\"" % name.replace('"', '""'))
         self.db.executescript(TABLES)
         self.db.execute("PRAGMA foreign_keys = ON")
-        self.db.executemany("INSERT INTO meta VALUES (?, ?)", (("application", APPLICATION), ("schema", str(SCHEMA))))
+        self.db.execute("PRAGMA application_id = %d" % APPLICATION_ID)
+        self.db.execute("PRAGMA user_version = %d" % SCHEMA)
+        self.db.executemany("INSERT INTO meta VALUES (?, ?)", (
+            ("application", APPLICATION), ("schema", str(SCHEMA)), ("reading", reading),
+            ("store", secrets.token_hex(4))))
         self.db.commit()
 
     def close(self):
         self.db.close()
+        os.close(self._fd)
 
     # ----- reading the inputs ------------------------------------------------------------------
 
     def ingest(self, folders, progress=None):
         """Reads every input under the folders that is new or changed since the store last
-        saw it; marks the rest as seen. Returns (inputs found, inputs read)."""
+        saw it (one that could not be listed, every time); marks the rest as seen. Returns
+        (inputs found, inputs read)."""
         self.db.execute("UPDATE runs SET folders = ? WHERE id = ?", (json.dumps(folders), self.run))
         checker = None
         found = read = 0
-        pending = []
+        pending, size = [], 0
         try:
             for source in find_inputs(folders):
                 found += 1
-                row = self.db.execute("SELECT id, kind, fingerprint FROM inputs WHERE path = ?",
-                                      (source.path,)).fetchone()
+                key = path_key(source.path)
+                row = self.db.execute("SELECT id, kind, fingerprint FROM inputs WHERE path = ?", (key,)).fetchone()
                 if row and source.fingerprint is not None and row[1:] == (source.kind, source.fingerprint):
                     self.db.execute("UPDATE inputs SET last_seen = ? WHERE id = ?", (self.run, row[0]))
                     continue
@@ -207,20 +271,22 @@ class Store:
                     self.db.execute("DELETE FROM inputs WHERE id = ?", (row[0],))
                 input_id = self.db.execute(
                     "INSERT INTO inputs (path, kind, fingerprint, last_seen, problem) VALUES (?, ?, ?, ?, ?)",
-                    (source.path, source.kind, source.fingerprint, self.run, source.problem)).lastrowid
+                    (key, source.kind, source.fingerprint, self.run, source.problem)).lastrowid
                 read += 1
-                if source.problem is None:
-                    copies, problems = source.copies()
-                    self.db.executemany("INSERT INTO problems VALUES (?, ?, ?)",
-                                        ((input_id, p, w) for p, w in problems))
-                    pending += [(input_id, copy) for copy in copies]
-                if len(pending) >= BATCH:
-                    checker = checker or Checker()
-                    self.add_pcs(pending, checker)
-                    pending = []
-                    self.db.commit()
-                    if progress:
-                        progress(found, read)
+                # The copies of one input are read one at a time: a ZIP file may hold thousands.
+                for copy in source.copies() if source.problem is None else ():
+                    if isinstance(copy, tuple):
+                        self.problem(input_id, *copy)
+                        continue
+                    pending.append((input_id, copy))
+                    size += copy.size()
+                    if len(pending) >= BATCH or size >= BATCH_BYTES:
+                        checker = checker or Checker()
+                        self.add_pcs(pending, checker)
+                        pending, size = [], 0
+                        self.db.commit()
+                        if progress:
+                            progress(found, read)
             if pending:
                 checker = checker or Checker()
                 self.add_pcs(pending, checker)
@@ -233,34 +299,41 @@ class Store:
 
     def add_pcs(self, pending, checker):
         """Adds the copies (input id, Copy) read, or the reason each cannot be."""
-        readable = []
-        for input_id, copy in pending:
-            if b"\0" in copy.data["run_list"]:
-                self.problem(input_id, copy.path, "RUN.NUV holds NUL bytes: a damaged copy")
-            else:
-                readable.append((input_id, copy))
-        readings = checker.read_many([copy.data["run_list"] for _, copy in readable])
-        for (input_id, copy), reading in zip(readable, readings):
+        readings = checker.read_many([copy.data["run_list"] for _, copy in pending])
+        for (input_id, copy), reading in zip(pending, readings):
+            # A list a power cut left as zeros reads as an entry of them; one whose end is
+            # zeros is read as the engine reads it.
+            if copy.data["run_list"] and not copy.data["run_list"].strip(b"\0\r\n\t "):
+                self.problem(input_id, copy.path, "RUN.NUV holds nothing but NUL bytes or blanks: a damaged copy")
+                continue
             if not reading["entries"]:
                 self.problem(input_id, copy.path, "RUN.NUV holds no entry: an empty or damaged copy")
-            else:
+                continue
+            # What one copy holds never stops the others: its rows go in whole or not at all.
+            self.db.execute("SAVEPOINT copy")
+            try:
                 self.add_pc(input_id, copy, reading)
+            except (sqlite3.Error, ValueError, TypeError, KeyError, IndexError) as error:
+                self.db.execute("ROLLBACK TO copy")
+                self.problem(input_id, copy.path, "cannot be read: %s" % error)
+            self.db.execute("RELEASE copy")
 
     def problem(self, input_id, path, why):
-        self.db.execute("INSERT INTO problems VALUES (?, ?, ?)", (input_id, path, why))
+        self.db.execute("INSERT INTO problems VALUES (?, ?, ?)", (input_id, path_key(path), why))
 
     def add_pc(self, input_id, copy, reading):
         records = report.velk_records(copy.path, copy.data, reading, copy.log_path, copy.a_log_path)
         entries, error_lines, log, starts, restarts, timed = report.read_entries(records)
         seconds, restart_count = report.machine_total(log, entries, restarts)
-        outcome = outcome_of(records)
+        outcome = outcome_of(records, copy.machine)
         list_id = self.list_id(entries)
         failed = next((e for e in entries if e["result_kind"] == "failed"), None)
+        machine = report.displayable(copy.machine)
         pc_id = self.db.execute(
             "INSERT INTO pcs (input_id, path, kind, list_id, digest, outcome, arch, family, run_list, seconds, "
             "restarts, failed_entry, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            (input_id, copy.path, copy.kind, list_id, copy.digest(), outcome, copy.machine.get("arch"),
-             copy.machine.get("family"), copy.machine.get("run_list"), seconds, restart_count,
+            (input_id, path_key(copy.path), copy.kind, list_id, copy.digest(), outcome, machine.get("arch"),
+             machine.get("family"), machine.get("run_list"), seconds, restart_count,
              failed["number"] if failed else None, failed["result"] if failed else "")).lastrowid
         self.db.executemany("INSERT INTO pc_entries VALUES (?, ?, ?, ?, ?)",
                             ((pc_id, e["number"], e["result_kind"], e["result"], e["seconds"]) for e in entries))

@@ -657,6 +657,10 @@ def prepare_out(out, apart=(), keep=()):
     held = OutputFolder(out)
     try:
         entries = set(os.listdir(out))
+        for name in sorted(entries & set(keep)):
+            # What is carried on is written into again: never through a link.
+            if os.path.islink(os.path.join(out, name)):
+                raise VpcError("%s in %s is a symbolic link; this tool writes there only what it made" % (name, out))
         made = made_here(out) if entries else set()
         if entries and (made is None or not entries - {OUTPUT_MARK} <= made):
             raise VpcError("%s holds files this tool did not make; name an empty or new folder with --out" % out)
