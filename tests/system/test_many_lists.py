@@ -16,7 +16,7 @@ import pytest
 
 from browser import chromium
 from conftest import REPO, vpc
-from vpc import cli, junit, matrix, report
+from vpc import check, cli, junit, matrix, report
 
 VPC = os.path.join(REPO, "scripts", "vpc")
 
@@ -398,3 +398,20 @@ def test_one_page_of_the_rehearsals_of_many_lists(rehearsed, tmp_path):
         with open(out / link, encoding="utf-8") as page:
             assert "exit 3" in page.read()
     assert "http://" not in dom and "https://" not in dom
+
+
+@pytest.mark.native
+def test_the_check_program_is_built_by_one_rehearsal_at_a_time(tmp_path, monkeypatch):
+    held = []
+
+    def build(step, **kwargs):
+        with open(check.BUILD_LOCK) as other:
+            try:
+                fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except BlockingIOError:
+                held.append(step)
+        return subprocess.CompletedProcess(step, 0)
+    monkeypatch.setattr(check, "BUILD_LOG", str(tmp_path / "build.log"))
+    monkeypatch.setattr(check, "BUILD_LOCK", str(tmp_path / "build.lock"))
+    monkeypatch.setattr(check.subprocess, "run", build)
+    assert check.build_checker() and held and held[-1][:2] == ["cmake", "--build"]

@@ -1,6 +1,7 @@
 """The run-list check: the engine's own reading of the format, built natively. It is also
 the one reading of a run list that the other tools show (read_run_list)."""
 
+import fcntl
 import json
 import os
 import subprocess
@@ -11,18 +12,24 @@ from .host import VpcError
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CHECKER = os.path.join(REPO, "build", "host", "tools", "run_list_check", "run-list-check")
 BUILD_LOG = os.path.join(REPO, "build", "run-list-check-build.log")
+# Held while the check program is built: rehearsals side by side (many lists at once, or
+# tests in parallel) would otherwise build in one folder at once and write one log.
+BUILD_LOCK = os.path.join(REPO, "build", "run-list-check-build.lock")
 
 
 def build_checker():
     """Builds the check program when it is not up to date; False when the build failed."""
     os.makedirs(os.path.dirname(BUILD_LOG), exist_ok=True)
-    steps = [["cmake", "--build", "--preset", "host", "--target", "run-list-check"]]
-    if not os.path.exists(os.path.join(REPO, "build", "host", "CMakeCache.txt")):
-        steps.insert(0, ["cmake", "--preset", "host"])
-    with open(BUILD_LOG, "w") as out:
-        for step in steps:
-            if subprocess.run(step, cwd=REPO, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT).returncode:
-                return False
+    with open(BUILD_LOCK, "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        steps = [["cmake", "--build", "--preset", "host", "--target", "run-list-check"]]
+        if not os.path.exists(os.path.join(REPO, "build", "host", "CMakeCache.txt")):
+            steps.insert(0, ["cmake", "--preset", "host"])
+        with open(BUILD_LOG, "w") as out:
+            for step in steps:
+                if subprocess.run(step, cwd=REPO, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.STDOUT).returncode:
+                    return False
     return True
 
 
