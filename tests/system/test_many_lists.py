@@ -16,7 +16,7 @@ import pytest
 
 from browser import chromium
 from conftest import REPO, vpc
-from vpc import check, cli, junit, matrix, report
+from vpc import check, cli, junit, matrix, rehearse, report
 
 VPC = os.path.join(REPO, "scripts", "vpc")
 
@@ -33,6 +33,7 @@ def touch_lists(tmp, *paths):
         open(os.path.join(tmp, path), "w").close()
 
 
+LONG = "L" * 236  # a folder's name that fits, but not with "-win32-nt-abcdef.log" after it
 # (case, lists, --arch texts, --family texts, --out, a place mark for every list or None,
 # the cells' folders without their place's hex digits or the refusal, the machines left
 # out); the lists are files made in tmp, and link/ leads to a/.
@@ -49,6 +50,7 @@ PLANS = [
     ("two places of the same six hex digits", ["custA/VELK/RUN.NUV", "custB/VELK/RUN.NUV"], ["win64"], ["nt"],
      None, "abcdef", "would share the folder", None),
     ("only a 64-bit 9x PC", ["a/RUN.NUV", "b/Beta.nuv"], ["win64"], ["9x"], None, None, matrix.NT_ONLY, None),
+    ("a name too long for a folder", ["a/RUN.NUV", LONG + "/RUN.NUV"], ["win32"], ["nt"], None, None, "too long", None),
 ]
 
 
@@ -57,7 +59,7 @@ PLANS = [
 def test_cells_are_every_list_on_every_machine_each_in_a_folder_of_its_own(tmp_path, monkeypatch, case, lists, archs,
                                                                             families, out, mark, folders, dropped):
     t = str(tmp_path)
-    touch_lists(t, "a/RUN.NUV", "b/Beta.nuv", "custA/VELK/RUN.NUV", "custB/VELK/RUN.NUV")
+    touch_lists(t, "a/RUN.NUV", "b/Beta.nuv", "custA/VELK/RUN.NUV", "custB/VELK/RUN.NUV", LONG + "/RUN.NUV")
     os.symlink(t + "/a", t + "/link")
     if mark:
         monkeypatch.setattr(cli, "place_mark", lambda path: mark)
@@ -266,6 +268,18 @@ def test_several_rehearsals_refused_before_any_starts(tmp_path, capsys, case, wo
     err = capsys.readouterr().err
     assert code == 2 and says in err and "Traceback" not in err, err
     assert not os.path.exists(t + "/out") and os.listdir(t + "/report") == [report.OUTPUT_MARK]
+
+
+@pytest.mark.native
+def test_one_list_on_the_one_machine_left_is_one_rehearsal_alone(tmp_path, monkeypatch, capsys):
+    t, ran = str(tmp_path), []
+    touch_lists(t, "a/RUN.NUV")
+    os.makedirs(t + "/src/C")
+    monkeypatch.setattr(rehearse, "rehearse", lambda run_list, sources, out, **how: ran.append(
+        (out, how["arch"], how["family"])) or 0)
+    assert cli.main(["rehearse", t + "/a/RUN.NUV", "--sources", t + "/src", "--arch", "win64", "--family", "nt,9x",
+                     "--out", t + "/out"]) == 0
+    assert ran == [(t + "/out", "win64", "nt")] and "win64-9x left out" in capsys.readouterr().err
 
 
 # Two small lists of plain commands, so that the sources need no package: one finishes,

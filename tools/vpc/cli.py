@@ -209,10 +209,15 @@ def main(argv=None):
             from . import matrix
             lists, archs, families = matrix.requested(args.run_lists, args.sub_arch or [[args.arch]],
                                                       args.sub_family or [[args.family]])
-            if len(lists) * len(archs) * len(families) > 1:
+            # One rehearsal is one, also where a machine asked for was left out.
+            machines, dropped = matrix.machines_of(archs, families)
+            if len(lists) * len(machines) > 1:
                 many = matrix.plan(lists, archs, families, args.out)
             else:
-                args.run_list, args.sub_arch, args.sub_family = lists[0], archs[0], families[0]
+                args.run_list = lists[0]
+                args.sub_arch, args.sub_family = machines[0] if machines else (archs[0], families[0])
+                if machines and dropped:
+                    sys.stderr.write(matrix.left_out(dropped))
         if many:
             junit = junit_file(args, many.folders)
             code = 2 if missing_input(many.lists, args.sources) else matrix.rehearse_many(many, args, junit)

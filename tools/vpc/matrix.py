@@ -30,6 +30,8 @@ SCHEMA = 1
 NT_ONLY = "a 64-bit PC is of the NT family only"
 INDEX = "index"
 LOGS = "logs"
+LOG_SUFFIX = ".log"
+NAME_MAX = 255  # bytes of a file's name on Linux's file systems
 
 Cell = collections.namedtuple("Cell", "run_list name arch family folder")
 
@@ -62,16 +64,28 @@ def requested(run_lists, archs, families):
     return (distinct(run_lists, key=os.path.realpath), distinct(sum(archs, [])), distinct(sum(families, [])))
 
 
+def machines_of(archs, families):
+    """([(arch, family)] of every architecture with every family, [labels of those left
+    out]): a 64-bit PC of the 9x family is none."""
+    machines = [(arch, family) for arch in archs for family in families if not (arch == "win64" and family == "9x")]
+    dropped = [machine_label(arch, family) for arch in archs for family in families
+               if (arch, family) not in machines]
+    return machines, dropped
+
+
+def left_out(dropped):
+    """The note on standard error of the machines left out."""
+    return "rehearse: %s left out: %s\n" % (", ".join(dropped), NT_ONLY)
+
+
 def plan(run_lists, archs, families, out=None):
     """The cells: every list on every machine (arch and family) but a 64-bit PC of the
     9x family, which is left out. Each cell's folder is its own rehearsal's default one,
     or a folder of that name in out; the index's is out/index, or build/rehearsal/index-
     and six hex digits of the cells' folders, so that the same rehearsals share one."""
-    machines = [(arch, family) for arch in archs for family in families if not (arch == "win64" and family == "9x")]
+    machines, dropped = machines_of(archs, families)
     if not machines:
         raise VpcError(NT_ONLY)
-    dropped = [machine_label(arch, family) for arch in archs for family in families
-               if (arch, family) not in machines]
     cells = []
     for run_list in run_lists:
         for arch, family in machines:
@@ -80,6 +94,11 @@ def plan(run_lists, archs, families, out=None):
                 folder = os.path.join(os.path.abspath(out), os.path.basename(folder))
             cells.append(Cell(os.path.abspath(run_list), cli.list_name(run_list), arch, family, folder))
     folders = [cell.folder for cell in cells]
+    for cell in cells:
+        # Its log's name is the longest this run makes of the list's name.
+        if len(os.fsencode(os.path.basename(cell.folder) + LOG_SUFFIX)) > NAME_MAX:
+            raise VpcError("the name of %s is too long for the folder of its rehearsal; give the list, or its "
+                           "folder when it is called RUN.NUV, a shorter name" % cell.run_list)
     for folder in folders:
         if folders.count(folder) > 1:
             raise VpcError("two of the lists would share the folder %s; give one of them another name or place"
@@ -170,7 +189,7 @@ def run_cells(cells, jobs, command, logs, started=None, ended=None):
         while pending or running:
             while pending and running < jobs and not forwarding.signalled:
                 cell = pending.pop(0)
-                log = os.path.join(logs, os.path.basename(cell.folder) + ".log")
+                log = os.path.join(logs, os.path.basename(cell.folder) + LOG_SUFFIX)
                 results[cell] = Ran(None, log, identity(os.path.join(cell.folder, "report.json")))
                 with open(log, "w") as output:
                     try:
@@ -346,7 +365,7 @@ def rehearse_many(cells_plan, args, junit=None, stdout=None, stderr=None):
     stdout, stderr = stdout or sys.stdout, stderr or sys.stderr
     jobs = args.jobs or default_jobs()
     if cells_plan.dropped:
-        stderr.write("rehearse: %s left out: %s\n" % (", ".join(cells_plan.dropped), NT_ONLY))
+        stderr.write(left_out(cells_plan.dropped))
     if args.out and os.path.lexists(os.path.join(args.out, report.OUTPUT_MARK)):
         raise VpcError("--out %s is a report's folder; with several rehearsals --out names the folder that holds "
                        "each one's folder and the index" % args.out)
