@@ -136,6 +136,11 @@ NUV_LOG = "c:\\velk\\nuv.log"
 BOOT_TIMES = ("boot", "started", "engine_started", "engine_ended", "held", "released", "ended")
 
 
+# A program that starts a rehearsal may name it in this environment variable; the report
+# bears the name, so that the program takes only its own rehearsal's report for it.
+TOKEN_VARIABLE = "VELK_REHEARSAL_TOKEN"
+
+
 class Interrupted(VpcError):
     """Ctrl-C or SIGTERM: the rehearsal ends its PC and writes the report of what ran;
     before its PC ran, it ends with exit code 2 and this one line."""
@@ -873,7 +878,7 @@ class Rehearsal:
             "left_out": machine_diff.churn_descriptions(),
             "harness": {"folder": HARNESS, "value": "%s\\%s" % (RUN_ONCE, GATE_VALUE), "log_tag": LOG_TAG},
             "check": self.check_text, "kept_at": self.kept_at, "out": self.out,
-            "clock": clock,
+            "clock": clock, "token": os.environ.get(TOKEN_VARIABLE),
         }
         title = "Rehearsal of %s" % os.path.basename(self.run_list)
         model = report.build_model(records, title, machine, rehearsal)
