@@ -93,7 +93,7 @@ def test_the_index_shows_each_cells_outcome_time_and_report_or_why_it_has_none(t
     held = report.prepare_out(plan.index)
     os.makedirs(plan.index + "/logs")
     ran = {}
-    # Finished; failed; refused without a report; killed, leaving an earlier run's report.
+    # Finished; failed; refused without a report; killed, leaving another run's report.
     for cell, code, outcome, seconds in zip(plan.cells, (0, 1, 2, -15), ("finished without errors", "failed", None,
                                                                           "finished without errors"), (65, 12, 0, 5)):
         log = os.path.join(plan.index, "logs", os.path.basename(cell.folder) + ".log")
@@ -103,10 +103,11 @@ def test_the_index_shows_each_cells_outcome_time_and_report_or_why_it_has_none(t
             os.makedirs(cell.folder)
             with open(os.path.join(cell.folder, "report.json"), "w") as f:
                 json.dump({"outcome": outcome, "outcome_kind": "done" if code < 1 else "failed",
-                           "total": report.duration_text(seconds), "total_seconds": seconds}, f)
-        ran[cell] = matrix.Ran(code, log, matrix.identity(os.path.join(cell.folder, "report.json")) if code < 0
-                               else None)
-    model = matrix.index_model(plan, ran, None, 80.0, 2, t + "/src")
+                           "total": report.duration_text(seconds), "total_seconds": seconds,
+                           "rehearsal": {"token": "another" if code < 0 else cell.folder}}, f)
+        ran[cell] = matrix.Ran(code, log, cell.folder, None)
+    model = matrix.index_model(plan, {cell: matrix.cell_facts(cell, ran[cell], plan.index) for cell in plan.cells},
+                               None, 80.0, 2, t + "/src")
     page = matrix.write_index(model, plan.index)
     held.close()
     assert (model["exit_code"], model["outcome"]) == (
@@ -140,12 +141,47 @@ def test_the_index_shows_each_cells_outcome_time_and_report_or_why_it_has_none(t
         [], ["failed"], ["ended without a report (exit code 2)"], ["ended without a report (ended by SIGTERM)"]]
 
 
-# (the cells' exit codes, None for one not started; the signal that interrupted; exit code)
-EXITS = [([0, 0], None, 0), ([0, 1], None, 1), ([0, -15], None, 1), ([1, 2, 0], None, 2), ([2, None], "Ctrl-C", 1)]
+# (case, the cell's exit code, whose report its folder holds (None: none), that report's
+# outcome_kind; what the index shows of the cell: outcome, outcome_kind, finished)
+FACTS = [
+    ("finished", 0, "own", "done", "finished without errors", "done", True),
+    ("failed", 1, "own", "failed", "failed", "failed", False),
+    ("refused while another run wrote there", 2, "another", "done", "ended without a report (exit code 2)",
+     "no-report", False),
+    ("exit code 0 beside an earlier version's report", 0, "no token", "done", "ended without a report (exit code 0)",
+     "no-report", False),
+    ("exit code 0 without a report", 0, None, None, "ended without a report (exit code 0)", "no-report", False),
+    ("exit code 2 though its report says finished", 2, "own", "done",
+     "ended with exit code 2 (the rehearsal could not do its work)", "failed", False),
+    ("killed after its report said finished", -9, "own", "done", "ended by SIGKILL", "failed", False),
+]
+
+
+@pytest.mark.native
+@pytest.mark.parametrize("case, code, whose, kind, outcome, shown, finished", FACTS, ids=[f[0] for f in FACTS])
+def test_a_cell_is_shown_with_its_own_report_and_exit_code(tmp_path, case, code, whose, kind, outcome, shown,
+                                                           finished):
+    cell = matrix.Cell("list", "list", "win32", "nt", str(tmp_path / "cell"))
+    os.makedirs(cell.folder)
+    if whose:
+        with open(os.path.join(cell.folder, "report.json"), "w") as f:
+            json.dump({"outcome": "finished without errors" if kind == "done" else "failed", "outcome_kind": kind,
+                       "total": "3 s", "total_seconds": 3,
+                       "rehearsal": {} if whose == "no token" else {"token": whose}}, f)
+    facts = matrix.cell_facts(cell, matrix.Ran(code, None, "own", None), str(tmp_path))
+    assert (facts["outcome"], facts["outcome_kind"], facts["finished"]) == (outcome, shown, finished)
+    assert bool(facts["report"]) == (whose == "own")
+
+
+# (the cells' exit codes and whether each finished, None for one not started; the signal
+# that interrupted; exit code)
+EXITS = [([0, 0], None, 0), ([0, 1], None, 1), ([0, -15], None, 1), ([1, 2, 0], None, 2), ([2, None], "Ctrl-C", 1),
+         ([1, "0 without its report"], None, 2)]
 @pytest.mark.native
 @pytest.mark.parametrize("codes, interrupted, code", EXITS)
 def test_the_exit_code_is_0_only_when_every_rehearsal_finished(codes, interrupted, code):
-    assert matrix.exit_code(codes, interrupted) == code
+    cells = [{"exit_code": 0 if isinstance(c, str) else c, "finished": c == 0} for c in codes]
+    assert matrix.exit_code(cells, interrupted) == code
 
 
 # A rehearsal of the scheduler's tests: notes its start in a shared file, waits until the
@@ -226,6 +262,62 @@ def test_at_most_n_rehearsals_run_at_once(tmp_path):
     assert all(os.path.isfile(results[cell].log) for cell in cells)
 
 
+def gone(pid):
+    """Waits until a process has ended (a zombie has); False after a minute."""
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    return True
+        except FileNotFoundError:
+            return True
+        time.sleep(0.01)
+    return False
+
+
+@pytest.mark.native
+def test_a_rehearsal_whose_output_cannot_be_written_fails_alone(tmp_path):
+    t = str(tmp_path)
+    cells = fake_cells(t, 2)
+    cells[0] = cells[0]._replace(folder=os.path.join(t, "L" * 300))
+    results, _ = matrix.run_cells(cells, 2, lambda cell: [sys.executable, "-c", "pass"], os.path.join(t, "logs"))
+    assert [results[cell].code for cell in cells] == [2, 0]
+    assert "could not be written: File name too long" in matrix.cell_facts(cells[0], results[cells[0]], t)["last_line"]
+
+
+# A rehearsal that ignores SIGTERM (noting it), with a program of its own started under it.
+STUBBORN = """
+import signal, subprocess, sys, time
+events, name = sys.argv[1], sys.argv[2]
+def note(what):
+    with open(events, "a") as f:
+        f.write("%s %s\\n" % (what, name))
+signal.signal(signal.SIGTERM, lambda *_: note("TERM"))
+note("+ %d" % subprocess.Popen(["sleep", "300"]).pid)
+time.sleep(300)
+"""
+# (case, the grace period in seconds, the signals this process gets)
+STOPS = [("a second signal", 600, 2), ("the grace period over", 0.5, 1)]
+
+
+@pytest.mark.native
+@pytest.mark.parametrize("case, grace, signals", STOPS, ids=[s[0] for s in STOPS])
+def test_a_rehearsal_that_ignores_sigterm_is_killed_with_what_it_started(tmp_path, monkeypatch, case, grace, signals):
+    t, failures = str(tmp_path), []
+    events = os.path.join(t, "events")
+    cells = fake_cells(t, 1)
+    monkeypatch.setattr(matrix, "GRACE", grace)
+    term = lambda lines: os.kill(os.getpid(), signal.SIGTERM)  # noqa: E731
+    thread = steer(events, [(lambda lines: lines, term)] + [(lambda lines: ["TERM", "list0"] in lines, term)] * (
+        signals - 1), failures)
+    results, interrupted = matrix.run_cells(cells, 1, lambda cell: [sys.executable, "-c", STUBBORN, events, cell.name],
+                                            os.path.join(t, "logs"))
+    thread.join()
+    assert not failures and interrupted == "SIGTERM" and results[cells[0]].code == -signal.SIGKILL
+    assert ["TERM", "list0"] in noted(events) and gone(int(noted(events)[0][1]))
+
+
 @pytest.mark.native
 def test_sigterm_is_passed_to_the_rehearsals_running_and_no_other_starts(tmp_path):
     t, failures = str(tmp_path), []
@@ -243,43 +335,115 @@ def test_sigterm_is_passed_to_the_rehearsals_running_and_no_other_starts(tmp_pat
     assert signal.getsignal(signal.SIGTERM) is before
 
 
-# (case, the words after the verb, what stderr says); lists a/ and b/ and sources src/ exist.
+# (case, the words after the verb, files made before {path: text}, what stderr says); lists
+# a/ and b/ and sources src/ exist; {cell} is the folder of a/ on win32-nt.
 REFUSALS = [
     ("several lists on a 64-bit 9x PC", ["{t}/a/RUN.NUV", "{t}/b/RUN.NUV", "--sources", "{t}/src", "--arch", "win64",
-                                         "--family", "9x"], "NT family only"),
-    ("--out a report's folder", ["{t}/a/RUN.NUV", "{t}/b/RUN.NUV", "--sources", "{t}/src", "--out", "{t}/report"],
+                                         "--family", "9x"], {}, "NT family only"),
+    ("--out a report's folder", ["{t}/a/RUN.NUV", "{t}/b/RUN.NUV", "--sources", "{t}/src", "--out", "{t}/report"], {},
      "is a report's folder"),
     ("--junit inside the index", ["{t}/a/RUN.NUV", "--arch", "win32,win64", "--sources", "{t}/src", "--out",
-                                  "{t}/out", "--junit", "{t}/out/index/junit.xml"], "lies inside"),
-    ("an architecture not known", ["{t}/a/RUN.NUV", "--arch", "win32,win16", "--sources", "{t}/src"],
+                                  "{t}/out", "--junit", "{t}/out/index/junit.xml"], {}, "lies inside"),
+    ("an architecture not known", ["{t}/a/RUN.NUV", "--arch", "win32,win16", "--sources", "{t}/src"], {},
      "choose from win32, win64"),
+    ("a list inside another's rehearsal's folder", ["{t}/a/RUN.NUV", "{t}/out/{cell}/VELK/RUN.NUV", "--sources",
+                                                    "{t}/src", "--out", "{t}/out"],
+     {"out/{cell}/VELK/RUN.NUV": "", "out/{cell}/VELK/nuv.log": "the PC's log"}, "lies inside the rehearsal's folder"),
+    ("a file of the user's in the index's logs", ["{t}/a/RUN.NUV", "{t}/b/RUN.NUV", "--sources", "{t}/src", "--out",
+                                                  "{t}/out"],
+     {"out/index/" + report.OUTPUT_MARK: "made: logs\n", "out/index/logs/{cell}.log": "", "out/index/logs/mine.txt":
+      "mine"}, "holds mine.txt, which this tool did not write"),
 ]
 
 
+def files_in(folder):
+    return {os.path.relpath(os.path.join(top, name), folder): open(os.path.join(top, name)).read()
+            for top, _, names in os.walk(folder) for name in names}
+
+
 @pytest.mark.native
-@pytest.mark.parametrize("case, words, says", REFUSALS, ids=[r[0] for r in REFUSALS])
-def test_several_rehearsals_refused_before_any_starts(tmp_path, capsys, case, words, says):
+@pytest.mark.parametrize("case, words, files, says", REFUSALS, ids=[r[0] for r in REFUSALS])
+def test_several_rehearsals_refused_before_any_starts(tmp_path, monkeypatch, capsys, case, words, files, says):
     t = str(tmp_path)
     touch_lists(t, "a/RUN.NUV", "b/RUN.NUV")
     os.makedirs(t + "/src/C")
     os.makedirs(t + "/report")
     open(os.path.join(t, "report", report.OUTPUT_MARK), "w").close()
-    code = cli.main(["rehearse"] + [w.format(t=t) for w in words])
+    cell = os.path.basename(cli.rehearsal_out(t + "/a/RUN.NUV", "win32", "nt"))
+    files = {path.format(cell=cell): text for path, text in files.items()}
+    for path, text in files.items():
+        touch_lists(t, path)
+        with open(os.path.join(t, path), "w") as f:
+            f.write(text)
+    monkeypatch.setattr(matrix, "build_checker", lambda: pytest.fail("built before the refusal"))
+    code = cli.main(["rehearse"] + [w.format(t=t, cell=cell) for w in words])
     err = capsys.readouterr().err
     assert code == 2 and says in err and "Traceback" not in err, err
-    assert not os.path.exists(t + "/out") and os.listdir(t + "/report") == [report.OUTPUT_MARK]
+    assert files_in(t) == dict({"report/" + report.OUTPUT_MARK: "", "a/RUN.NUV": "", "b/RUN.NUV": ""}, **files)
+
+
+# A cell's rehearsal in the tests of the whole run: its list's first word is its exit code,
+# and "report" writes a report that finished, bearing the token given or "another".
+FAKE = """
+import json, os, sys
+run_list, out = sys.argv[1], sys.argv[2]
+with open(run_list) as f:
+    how = f.read().split()
+os.makedirs(out, exist_ok=True)
+if "report" in how or "another" in how:
+    with open(os.path.join(out, "report.json"), "w") as f:
+        json.dump({"outcome": "finished without errors", "outcome_kind": "done", "total": "3 s", "total_seconds": 3,
+                   "rehearsal": {"token": "another" if "another" in how else os.environ["VELK_REHEARSAL_TOKEN"]}}, f)
+sys.exit(int(how[0]))
+"""
+
+
+def fake_run(t, monkeypatch, lists):
+    """Lists {name: its words} made in t and given at once with fake rehearsals; returns
+    (exit code, index.json, what was written to stdout and stderr)."""
+    for name, words in lists.items():
+        touch_lists(t, os.fsdecode(name) + "/RUN.NUV")
+        with open(os.path.join(t, os.fsdecode(name), "RUN.NUV"), "w") as f:
+            f.write(words)
+    os.makedirs(t + "/src/C", exist_ok=True)
+    monkeypatch.setattr(matrix, "rehearse_command", lambda sources, options: lambda cell: [
+        sys.executable, "-c", FAKE, cell.run_list, cell.folder])
+    monkeypatch.setattr(matrix, "ensure_built", lambda arch, log: None)
+    code = cli.main(["rehearse"] + [os.path.join(t, os.fsdecode(name), "RUN.NUV") for name in lists] +
+                    ["--sources", t + "/src", "--out", t + "/out", "--jobs", "2"])
+    with open(t + "/out/index/index.json") as f:
+        return code, json.load(f)
 
 
 @pytest.mark.native
-def test_one_list_on_the_one_machine_left_is_one_rehearsal_alone(tmp_path, monkeypatch, capsys):
-    t, ran = str(tmp_path), []
-    touch_lists(t, "a/RUN.NUV")
-    os.makedirs(t + "/src/C")
-    monkeypatch.setattr(rehearse, "rehearse", lambda run_list, sources, out, **how: ran.append(
-        (out, how["arch"], how["family"])) or 0)
-    assert cli.main(["rehearse", t + "/a/RUN.NUV", "--sources", t + "/src", "--arch", "win64", "--family", "nt,9x",
-                     "--out", t + "/out"]) == 0
-    assert ran == [(t + "/out", "win64", "nt")] and "win64-9x left out" in capsys.readouterr().err
+def test_a_cell_counts_as_finished_only_with_exit_code_0_and_its_own_report(tmp_path, monkeypatch, capsys):
+    t = str(tmp_path)
+    monkeypatch.setattr(matrix, "build_checker", lambda: True)
+    lists = {"a": "0 report", "b": "2 another", "c": "0", os.fsdecode(b"\xff<b>"): "0 report"}
+    for again in (False, True):  # the second run into the same --out takes the first's logs for its own
+        code, index = fake_run(t, monkeypatch, lists)
+        shown = [(cell["outcome"], cell["finished"]) for row in index["rows"] for cell in row["cells"]]
+        assert (code, shown) == (2, [
+            ("finished without errors", True), ("ended without a report (exit code 2)", False),
+            ("ended without a report (exit code 0)", False), ("finished without errors", True)])
+        out = capsys.readouterr().out
+        assert "\ufffd<b> (%s/\ufffd<b>/RUN.NUV)" % t in out
+
+
+@pytest.mark.native
+def test_a_signal_during_the_build_ends_it_and_starts_no_rehearsal(tmp_path, monkeypatch, capsys):
+    t, failures = str(tmp_path), []
+    building = os.path.join(t, "building")
+    monkeypatch.setattr(matrix, "build_checker", lambda: subprocess.run([
+        sys.executable, "-c", "import os, sys, time; open(sys.argv[1], 'w').write('%d' % os.getpid()); time.sleep(60); "
+        "open(sys.argv[1], 'a').write(' built')", building]).returncode == 0)
+    thread = steer(building, [(lambda lines: lines, lambda lines: os.kill(os.getpid(), signal.SIGTERM))], failures)
+    code, index = fake_run(t, monkeypatch, {"a": "0 report", "b": "0 report"})
+    thread.join()
+    assert not failures and (code, index["interrupted"]) == (1, "SIGTERM")
+    assert {cell["outcome"] for row in index["rows"] for cell in row["cells"]} == {"not started (interrupted)"}
+    assert len(noted(building)[0]) == 1 and gone(int(noted(building)[0][0]))  # ended, not built
+    assert "Traceback" not in capsys.readouterr().err
 
 
 # Two small lists of plain commands, so that the sources need no package: one finishes,

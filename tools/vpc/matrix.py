@@ -13,7 +13,10 @@ import hashlib
 import json
 import os
 import queue
+import re
+import secrets
 import signal
+import stat
 import subprocess
 import sys
 import threading
@@ -21,8 +24,8 @@ import time
 
 from . import cli, report
 from .check import BUILD_LOG, REPO, build_checker
-from .host import VpcError
-from .rehearse import Interruption, ensure_built
+from .host import ARCHS, VpcError
+from .rehearse import TOKEN_VARIABLE, Interrupted, Interruption, ensure_built
 
 VPC = os.path.join(REPO, "scripts", "vpc")
 # index.json's layout (docs/many-lists.md); raised whenever a field changes meaning or goes.
@@ -135,80 +138,131 @@ def rehearse_command(sources, options):
 
 # ----- running the cells ---------------------------------------------------------------------
 
-Ran = collections.namedtuple("Ran", "code log before")
-
-
-def identity(path):
-    """Which file a path names now, so that a report an earlier run left in a cell's
-    folder is never taken for this run's."""
-    try:
-        found = os.stat(path)
-    except OSError:
-        return None
-    return (found.st_dev, found.st_ino, found.st_mtime_ns, found.st_ctime_ns)
+# What run_cells knows of a cell's rehearsal: its exit code (None while not started), its
+# output's file, the token it was given, and why it has no output when that could not be
+# written.
+Ran = collections.namedtuple("Ran", "code log token why")
+NOT_STARTED = Ran(None, None, None, None)
+# Seconds a rehearsal has, after the first signal, to end its PC and write its report,
+# before it is killed with all it started.
+GRACE = 60
+# How often the scheduler looks at the signals while it waits for a rehearsal to end.
+LOOK = 0.2
 
 
 class Forwarding(Interruption):
     """Ctrl-C or SIGTERM while cells run: no cell starts any more, and every child
-    running gets SIGTERM, by its process id; each ends its PC and writes its report,
-    marked interrupted. Later signals are only noted, as the rehearsal's own are."""
+    running gets SIGTERM; each ends its PC and writes its report, marked interrupted. A
+    second signal, or the grace period passing, kills each child still running with its
+    process group (its own session: Wine's programs under it go too). While armed (the
+    build before the cells), the first signal raises Interrupted instead.
+
+    The handler only notes; forward() does the sending, from the scheduler's loop, under
+    a lock that is also held while a child is reaped, so that a process id signalled is
+    always that of the child."""
 
     def __init__(self):
         super().__init__()
         self.armed = False
         self.children = []
-        self.told = set()
+        self.lock = threading.Lock()
+        self.since = None
+        self.again = False
+        self.termed, self.killed = set(), set()
 
     def __call__(self, signum, frame):
-        first = not self.signalled
+        if self.signalled:
+            self.again = True
+        else:
+            self.since = time.monotonic()
         super().__call__(signum, frame)
-        if first:
-            self.forward()
+
+    def stop(self, why):
+        """Ends the run as a signal would, for a reason of the tool's own."""
+        if not self.signalled:
+            self.signalled, self.since = why, time.monotonic()
 
     def forward(self):
-        for child in self.children:
-            if self.signalled and child.pid not in self.told and child.returncode is None:
-                self.told.add(child.pid)
-                try:
-                    os.kill(child.pid, signal.SIGTERM)
-                except ProcessLookupError:
-                    pass
+        if not self.signalled:
+            return
+        kill = self.again or time.monotonic() - self.since >= GRACE
+        with self.lock:
+            for child in self.children:
+                if child.pid in self.killed or child.poll() is not None:
+                    continue
+                if kill:
+                    self.killed.add(child.pid)
+                    try:
+                        os.killpg(child.pid, signal.SIGKILL)
+                    except ProcessLookupError:
+                        child.kill()  # it left the group it was started in
+                elif child.pid not in self.termed:
+                    self.termed.add(child.pid)
+                    child.send_signal(signal.SIGTERM)
+
+    def reap(self, child):
+        """Waits for a child to end and returns its exit code; it is reaped only under
+        the lock."""
+        try:
+            os.waitid(os.P_PID, child.pid, os.WEXITED | os.WNOWAIT)
+        except ChildProcessError:
+            pass  # reaped already, by forward's poll
+        with self.lock:
+            return child.wait()
 
 
-def run_cells(cells, jobs, command, logs, started=None, ended=None):
+def run_cells(cells, jobs, command, logs, started=None, ended=None, forwarding=None):
     """Runs command(cell) for each cell, at most jobs at once, each one's output into
-    logs/<its folder's name>.log. started(cell) and ended(cell, ran) are told of each.
+    logs/<its folder's name>.log and in a session of its own, with a token of its own in
+    the environment (rehearse.TOKEN_VARIABLE). started(cell) and ended(cell, ran) are
+    told of each, ended as soon as the child has ended. forwarding: the signals' handler,
+    installed by the caller; without one, run_cells installs its own while it runs.
     Returns ({cell: Ran}, the signal that interrupted the run or None); a cell not
-    started has code None."""
-    results = {cell: Ran(None, None, None) for cell in cells}
+    started has code None. A log that cannot be written fails its cell alone."""
+    results = {cell: NOT_STARTED for cell in cells}
     finished = queue.Queue()
-    forwarding = Forwarding()
-    restore = forwarding.install()
+    restore = lambda: None  # noqa: E731
+    if forwarding is None:
+        forwarding = Forwarding()
+        restore = forwarding.install()
     pending, running = list(cells), 0
     try:
         while pending or running:
             while pending and running < jobs and not forwarding.signalled:
                 cell = pending.pop(0)
                 log = os.path.join(logs, os.path.basename(cell.folder) + LOG_SUFFIX)
-                results[cell] = Ran(None, log, identity(os.path.join(cell.folder, "report.json")))
-                with open(log, "w") as output:
-                    try:
-                        child = subprocess.Popen(command(cell), stdin=subprocess.DEVNULL, stdout=output,
-                                                 stderr=subprocess.STDOUT)
-                    except OSError as error:
-                        output.write("vpc: the rehearsal did not start: %s\n" % cli.error_line(error))
-                        finished.put((cell, 2))
-                        child = None
-                if child:
-                    forwarding.children.append(child)
-                    forwarding.forward()  # a signal between the check and the start
-                    threading.Thread(target=lambda c=cell, p=child: finished.put((c, p.wait())), daemon=True).start()
-                running += 1
+                token = secrets.token_hex(16)
+                results[cell] = Ran(None, log, token, None)
                 if started:
                     started(cell)
+                running += 1
+                child = None
+                try:
+                    with open(log, "w") as output:
+                        try:
+                            child = subprocess.Popen(command(cell), stdin=subprocess.DEVNULL, stdout=output,
+                                                     stderr=subprocess.STDOUT, start_new_session=True,
+                                                     env=dict(os.environ, **{TOKEN_VARIABLE: token}))
+                        except OSError as error:
+                            output.write("vpc: the rehearsal did not start: %s\n" % cli.error_line(error))
+                except OSError as error:
+                    results[cell] = Ran(None, None, token, "its output could not be written: %s"
+                                        % cli.error_line(error))
+                finally:
+                    # Every cell counted as running is told ended, whatever failed.
+                    if child:
+                        forwarding.children.append(child)
+                        threading.Thread(target=lambda c=cell, p=child: finished.put((c, forwarding.reap(p))),
+                                         daemon=True).start()
+                    else:
+                        finished.put((cell, 2))
             if not running:
                 break
-            cell, code = finished.get()
+            forwarding.forward()
+            try:
+                cell, code = finished.get(timeout=LOOK)
+            except queue.Empty:
+                continue
             running -= 1
             results[cell] = results[cell]._replace(code=code)
             if ended:
@@ -216,71 +270,96 @@ def run_cells(cells, jobs, command, logs, started=None, ended=None):
     finally:
         if running:
             # Never leave a rehearsal running behind this one.
-            forwarding.signalled = forwarding.signalled or "an error of this tool"
-            forwarding.forward()
-            for child in forwarding.children:
-                child.wait()
+            forwarding.stop("an error of this tool")
+            while running:
+                forwarding.forward()
+                try:
+                    finished.get(timeout=LOOK)
+                    running -= 1
+                except queue.Empty:
+                    pass
         restore()
     return results, forwarding.signalled
 
 
 # ----- the index ---------------------------------------------------------------------------------
 
+# What an exit code other than 0 says of a rehearsal whose report says it finished.
+EXIT_MEANINGS = {1: "the list failed or did not finish", 2: "the rehearsal could not do its work"}
+
+
 def last_line(path):
     try:
         with open(path, "rb") as f:
             f.seek(max(0, os.fstat(f.fileno()).st_size - 4096))
             lines = [line.strip() for line in f.read().decode("utf-8", "replace").splitlines()]
-    except OSError:
+    except (OSError, TypeError):
         return None
     return next((line for line in reversed(lines) if line), None)
 
 
+def own_report(folder, token):
+    """The report.json in a cell's folder when the rehearsal given that token wrote it,
+    else None: a report an earlier run left, or one another run wrote there meanwhile,
+    is never taken for this cell's."""
+    try:
+        with open(os.path.join(folder, "report.json"), encoding="utf-8") as f:
+            model = json.load(f)
+        if token and model["rehearsal"]["token"] == token:
+            return {name: model[name] for name in ("outcome", "outcome_kind", "total", "total_seconds")}
+    except (OSError, ValueError, KeyError, TypeError):
+        pass
+    return None
+
+
+def ended_how(code):
+    if code >= 0:
+        return "exit code %d" % code
+    if -code in signal.valid_signals():
+        return "ended by %s" % signal.Signals(-code).name
+    return "ended by signal %d" % -code
+
+
 def cell_facts(cell, ran, index):
-    """What the index shows of a cell: its report's outcome and time, with the link to
-    it; or, when its rehearsal made no report, why not (its exit code, its output's
-    file and last line). Paths are relative to the index's folder."""
+    """What the index shows of a cell, read when its rehearsal has ended: its own
+    report's outcome and time, with the link to it; or, when it made no report of its
+    own, why not (its exit code, its output's file and last line). It finished only
+    with exit code 0 and a report saying so; a report that says so beside another exit
+    code shows what that code means. Paths are relative to the index's folder."""
     facts = {"run_list": cell.run_list, "name": cell.name, "arch": cell.arch, "family": cell.family,
              "machine": machine_label(cell.arch, cell.family), "folder": cell.folder, "exit_code": ran.code,
-             "finished": ran.code == 0, "report": None, "outcome": None, "outcome_kind": None, "total": "",
+             "finished": False, "report": None, "outcome": None, "outcome_kind": None, "total": "",
              "total_seconds": None, "log": os.path.relpath(ran.log, index) if ran.log else None, "last_line": None}
     if ran.code is None:
         facts.update(outcome="not started (interrupted)", outcome_kind="not-started", log=None)
         return facts
-    path = os.path.join(cell.folder, "report.json")
-    model = None
-    if identity(path) not in (None, ran.before):
-        try:
-            with open(path, encoding="utf-8") as f:
-                model = json.load(f)
-            facts.update(outcome=model["outcome"], outcome_kind=model["outcome_kind"], total=model["total"],
-                         total_seconds=model["total_seconds"],
-                         report=os.path.relpath(os.path.join(cell.folder, "report.html"), index))
-        except (OSError, ValueError, KeyError, TypeError):
-            model = None
+    model = own_report(cell.folder, ran.token)
     if model is None:
-        how = ("exit code %d" % ran.code if ran.code >= 0 else
-               "ended by %s" % signal.Signals(-ran.code).name if -ran.code in signal.valid_signals() else
-               "ended by signal %d" % -ran.code)
-        facts.update(outcome="ended without a report (%s)" % how, outcome_kind="no-report",
-                     last_line=last_line(ran.log))
+        facts.update(outcome="ended without a report (%s)" % ended_how(ran.code), outcome_kind="no-report",
+                     last_line=ran.why or last_line(ran.log))
+        return facts
+    facts.update(model, report=os.path.relpath(os.path.join(cell.folder, "report.html"), index),
+                 finished=ran.code == 0 and model["outcome_kind"] == "done")
+    if ran.code != 0 and model["outcome_kind"] == "done":
+        meaning = EXIT_MEANINGS.get(ran.code)
+        facts.update(outcome="%s%s%s" % ("ended with " if ran.code > 0 else "", ended_how(ran.code),
+                                         " (%s)" % meaning if meaning else ""), outcome_kind="failed")
     return facts
 
 
-def exit_code(codes, interrupted):
-    """0 only when every cell finished; 1 when the run was interrupted, 2 when a cell's
-    rehearsal could not do its work, else 1."""
+def exit_code(cells, interrupted):
+    """0 only when every cell finished; 1 when the run was interrupted; 2 when a cell's
+    rehearsal could not do its work (exit code 2, or 0 without a report of its own that
+    says it finished); else 1. cells: the cells' facts."""
     if interrupted:
         return 1
-    if any(code == 2 for code in codes):
+    if any(cell["exit_code"] == 2 or (cell["exit_code"] == 0 and not cell["finished"]) for cell in cells):
         return 2
-    return 0 if all(code == 0 for code in codes) else 1
+    return 0 if all(cell["finished"] for cell in cells) else 1
 
 
-def index_model(cells_plan, results, interrupted=None, seconds=None, jobs=None, sources=None):
-    """index.json: the facts of every cell, by list and machine."""
-    index = cells_plan.index
-    facts = {cell: cell_facts(cell, results[cell], index) for cell in cells_plan.cells}
+def index_model(cells_plan, facts, interrupted=None, seconds=None, jobs=None, sources=None):
+    """index.json: the facts of every cell ({cell: cell_facts}), by list and machine."""
     machines = [{"arch": arch, "family": family, "label": machine_label(arch, family)}
                 for arch, family in cells_plan.machines]
     rows = [{"run_list": run_list, "name": cli.list_name(run_list),
@@ -298,8 +377,8 @@ def index_model(cells_plan, results, interrupted=None, seconds=None, jobs=None, 
             if counted[kind]])
     if interrupted:
         outcome += " (interrupted: %s)" % interrupted
-    code = exit_code([results[cell].code for cell in cells_plan.cells], interrupted)
-    return {
+    code = exit_code([facts[cell] for cell in cells_plan.cells], interrupted)
+    return report.displayable({
         "schema": SCHEMA,
         "title": "Rehearsals of %d run list%s on %d machine%s" % (
             len(rows), "s" * (len(rows) != 1), len(machines), "s" * (len(machines) != 1)),
@@ -314,7 +393,7 @@ def index_model(cells_plan, results, interrupted=None, seconds=None, jobs=None, 
         "took": report.duration_text(seconds),
         "machines": machines,
         "rows": rows,
-    }
+    })
 
 
 def shown_at(cell, index):
@@ -356,52 +435,97 @@ def summary(model, index):
             where = shown_at(cell, index)
             lines.append("  %s: %s%s%s" % (cell["machine"], cell["outcome"],
                                           ", " + cell["total"] if cell["total"] else "", "  " + where if where else ""))
-    return lines
+    return report.displayable(lines)
+
+
+# Names the index's logs folder holds: each cell's output and each architecture's build.
+LOG_NAME = re.compile(r"[\w.-]+-(%s)-(%s)-[0-9a-f]{6}%s\Z|build-(%s)%s\Z" % (
+    "|".join(ARCHS), "|".join(cli.FAMILIES), re.escape(LOG_SUFFIX), "|".join(ARCHS), re.escape(LOG_SUFFIX)))
+
+
+def check_logs(logs):
+    """Refuses an index whose logs folder holds anything but this tool's logs (a file of
+    the user's put there): the next run empties that folder whole."""
+    if not os.path.isdir(logs) or os.path.islink(logs):
+        return
+    for name in sorted(os.listdir(logs)):
+        if not (LOG_NAME.match(name) and stat.S_ISREG(os.lstat(os.path.join(logs, name)).st_mode)):
+            raise VpcError("%s holds %s, which this tool did not write; move it away, or name another folder "
+                           "with --out" % (logs, name))
+
+
+def keep_apart(cells_plan, sources):
+    """Refuses a plan in which a cell's folder, or the index's, lies inside or around
+    the sources or a list's folder (real paths): each rehearsal empties its own folder,
+    and keeps apart from it only what it reads itself."""
+    read = [("the sources", sources)] + [("the folder of the run list", os.path.dirname(run_list))
+                                         for run_list in cells_plan.lists]
+    for folder in cells_plan.folders:
+        real_folder = os.path.realpath(folder)
+        for what, path in read:
+            real = os.path.realpath(path)
+            if report.lies_within(real_folder, real):
+                raise VpcError("the rehearsal's folder %s would lie inside %s %s; name another folder with --out"
+                               % (folder, what, path))
+            if report.lies_within(real, real_folder):
+                raise VpcError("%s %s lies inside the rehearsal's folder %s, which the rehearsal empties; move it, "
+                               "or name another folder with --out" % (what, path, folder))
 
 
 def rehearse_many(cells_plan, args, junit=None, stdout=None, stderr=None):
     """scripts/vpc rehearse with several lists or machines. Returns the exit code (see
-    exit_code); an index folder it may not use raises VpcError."""
-    stdout, stderr = stdout or sys.stdout, stderr or sys.stderr
+    exit_code); an index folder it may not use raises VpcError. Ctrl-C and SIGTERM are
+    taken from the start until the index and the JUnit file are written."""
+    forwarding = Forwarding()
+    restore = forwarding.install()
+    try:
+        return run_many(cells_plan, args, forwarding, junit, stdout or sys.stdout, stderr or sys.stderr)
+    finally:
+        restore()
+
+
+def run_many(cells_plan, args, forwarding, junit, stdout, stderr):
     jobs = args.jobs or default_jobs()
     if cells_plan.dropped:
         stderr.write(left_out(cells_plan.dropped))
     if args.out and os.path.lexists(os.path.join(args.out, report.OUTPUT_MARK)):
         raise VpcError("--out %s is a report's folder; with several rehearsals --out names the folder that holds "
                        "each one's folder and the index" % args.out)
+    keep_apart(cells_plan, args.sources)
     apart = [("the sources", args.sources)] + [("the folder of the run list", os.path.dirname(run_list))
                                                for run_list in cells_plan.lists]
     index = cells_plan.index
+    logs = os.path.join(index, LOGS)
+    check_logs(logs)
     began = time.monotonic()
     with report.prepare_out(index, apart):
-        logs = os.path.join(index, LOGS)
         report.claim(index, LOGS)
         os.makedirs(logs)
-        # Built once here: the cells' rehearsals would otherwise build in one folder at once.
-        if not build_checker():
-            raise VpcError("building the run-list check failed; see " + BUILD_LOG)
-        for arch in distinct(arch for arch, _ in cells_plan.machines):
-            ensure_built(arch, os.path.join(logs, "build-%s.log" % arch))
+        build(cells_plan, logs, forwarding)
         total = len(cells_plan.cells)
         counter = {"started": 0, "ended": 0}
+        facts = {}
 
         def started(cell):
             counter["started"] += 1
-            stderr.write("rehearse: %d of %d started: %s on %s\n" % (counter["started"], total, cell.name,
-                                                                   machine_label(cell.arch, cell.family)))
+            stderr.write(report.displayable("rehearse: %d of %d started: %s on %s\n" % (
+                counter["started"], total, cell.name, machine_label(cell.arch, cell.family))))
             stderr.flush()
 
         def ended(cell, ran):
             counter["ended"] += 1
-            facts = cell_facts(cell, ran, index)
-            stderr.write("rehearse: %d of %d ended: %s on %s: %s%s\n" % (
-                counter["ended"], total, cell.name, facts["machine"], facts["outcome"],
-                ", " + facts["total"] if facts["total"] else ""))
+            facts[cell] = cell_facts(cell, ran, index)
+            stderr.write(report.displayable("rehearse: %d of %d ended: %s on %s: %s%s\n" % (
+                counter["ended"], total, cell.name, facts[cell]["machine"], facts[cell]["outcome"],
+                ", " + facts[cell]["total"] if facts[cell]["total"] else "")))
             stderr.flush()
 
-        results, interrupted = run_cells(cells_plan.cells, jobs, rehearse_command(args.sources, child_options(args)),
-                                         logs, started, ended)
-        model = index_model(cells_plan, results, interrupted, time.monotonic() - began, jobs, args.sources)
+        if not forwarding.signalled:
+            run_cells(cells_plan.cells, jobs, rehearse_command(args.sources, child_options(args)), logs, started,
+                      ended, forwarding)
+        for cell in cells_plan.cells:
+            facts.setdefault(cell, cell_facts(cell, NOT_STARTED, index))
+        model = index_model(cells_plan, facts, forwarding.signalled, time.monotonic() - began, jobs, args.sources)
         try:
             page = write_index(model, index)
         except OSError as error:
@@ -411,5 +535,24 @@ def rehearse_many(cells_plan, args, junit=None, stdout=None, stderr=None):
         junit.write({"title": model["title"], "total_seconds": model["seconds"]}, junit_cases(model, index))
     stdout.write("\n".join(summary(model, index)) + "\n")
     if page:
-        stdout.write("\nThe index: %s\n" % page)
+        stdout.write(report.displayable("\nThe index: %s\n" % page))
     return model["exit_code"]
+
+
+def build(cells_plan, logs, forwarding):
+    """Builds what the cells' rehearsals need, once: they would otherwise build in one
+    folder at once. A signal ends the build (the program building is killed) and leaves
+    forwarding.signalled set."""
+    try:
+        try:
+            forwarding.armed = True
+            if forwarding.signalled:
+                return
+            if not build_checker():
+                raise VpcError("building the run-list check failed; see " + BUILD_LOG)
+            for arch in distinct(arch for arch, _ in cells_plan.machines):
+                ensure_built(arch, os.path.join(logs, "build-%s.log" % arch))
+        finally:
+            forwarding.armed = False
+    except Interrupted:
+        pass
