@@ -286,7 +286,8 @@ def test_a_rehearsal_whose_output_cannot_be_written_fails_alone(tmp_path):
     assert "could not be written: File name too long" in matrix.cell_facts(cells[0], results[cells[0]], t)["last_line"]
 
 
-# A rehearsal that ignores SIGTERM (noting it), with a program of its own started under it.
+# A rehearsal that ignores SIGTERM (noting it), with two programs of its own started
+# under it, one in a session of its own as Wine's server is.
 STUBBORN = """
 import signal, subprocess, sys, time
 events, name = sys.argv[1], sys.argv[2]
@@ -294,7 +295,7 @@ def note(what):
     with open(events, "a") as f:
         f.write("%s %s\\n" % (what, name))
 signal.signal(signal.SIGTERM, lambda *_: note("TERM"))
-note("+ %d" % subprocess.Popen(["sleep", "300"]).pid)
+note("+ %d %d" % tuple(subprocess.Popen(["sleep", "300"], start_new_session=away).pid for away in (False, True)))
 time.sleep(300)
 """
 # (case, the grace period in seconds, the signals this process gets)
@@ -315,7 +316,7 @@ def test_a_rehearsal_that_ignores_sigterm_is_killed_with_what_it_started(tmp_pat
                                             os.path.join(t, "logs"))
     thread.join()
     assert not failures and interrupted == "SIGTERM" and results[cells[0]].code == -signal.SIGKILL
-    assert ["TERM", "list0"] in noted(events) and gone(int(noted(events)[0][1]))
+    assert ["TERM", "list0"] in noted(events) and all(gone(int(pid)) for pid in noted(events)[0][1:3])
 
 
 @pytest.mark.native

@@ -23,6 +23,7 @@ import threading
 import time
 
 from . import cli, report
+from .boot import environment, kill_all, process_ids
 from .check import BUILD_LOG, REPO, build_checker
 from .host import ARCHS, VpcError
 from .rehearse import TOKEN_VARIABLE, Interrupted, Interruption, ensure_built
@@ -154,8 +155,10 @@ class Forwarding(Interruption):
     """Ctrl-C or SIGTERM while cells run: no cell starts any more, and every child
     running gets SIGTERM; each ends its PC and writes its report, marked interrupted. A
     second signal, or the grace period passing, kills each child still running with its
-    process group (its own session: Wine's programs under it go too). While armed (the
-    build before the cells), the first signal raises Interrupted instead.
+    process group (its own session), and every process that bears its token in its
+    environment: Wine's server and its programs leave that group for sessions of their
+    own. While armed (the build before the cells), the first signal raises Interrupted
+    instead.
 
     The handler only notes; forward() does the sending, from the scheduler's loop, under
     a lock that is also held while a child is reaped, so that a process id signalled is
@@ -165,6 +168,7 @@ class Forwarding(Interruption):
         super().__init__()
         self.armed = False
         self.children = []
+        self.tokens = {}
         self.lock = threading.Lock()
         self.since = None
         self.again = False
@@ -176,6 +180,10 @@ class Forwarding(Interruption):
         else:
             self.since = time.monotonic()
         super().__call__(signum, frame)
+
+    def add(self, child, token):
+        self.children.append(child)
+        self.tokens[child.pid] = token
 
     def stop(self, why):
         """Ends the run as a signal would, for a reason of the tool's own."""
@@ -196,6 +204,7 @@ class Forwarding(Interruption):
                         os.killpg(child.pid, signal.SIGKILL)
                     except ProcessLookupError:
                         child.kill()  # it left the group it was started in
+                    marked(self.tokens[child.pid])
                 elif child.pid not in self.termed:
                     self.termed.add(child.pid)
                     child.send_signal(signal.SIGTERM)
@@ -209,6 +218,15 @@ class Forwarding(Interruption):
             pass  # reaped already, by forward's poll
         with self.lock:
             return child.wait()
+
+
+def marked(token):
+    """Kills every process that bears the token in its environment, looking again while
+    one may be starting another."""
+    mark = ("%s=%s" % (TOKEN_VARIABLE, token)).encode()
+    for _ in range(5):
+        if not kill_all([pid for pid in process_ids() if mark in environment(pid)]):
+            return
 
 
 def run_cells(cells, jobs, command, logs, started=None, ended=None, forwarding=None):
@@ -251,7 +269,7 @@ def run_cells(cells, jobs, command, logs, started=None, ended=None, forwarding=N
                 finally:
                     # Every cell counted as running is told ended, whatever failed.
                     if child:
-                        forwarding.children.append(child)
+                        forwarding.add(child, token)
                         threading.Thread(target=lambda c=cell, p=child: finished.put((c, forwarding.reap(p))),
                                          daemon=True).start()
                     else:
