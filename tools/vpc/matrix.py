@@ -559,8 +559,9 @@ def run_many(cells_plan, args, forwarding, junit, stdout, stderr):
 
 def build(cells_plan, logs, forwarding):
     """Builds what the cells' rehearsals need, once: they would otherwise build in one
-    folder at once. A signal ends the build (the program building is killed) and leaves
-    forwarding.signalled set."""
+    folder at once. A signal ends the build and leaves forwarding.signalled set: the
+    Interrupted it raises makes subprocess.run kill the program it waits for, by its
+    process id."""
     try:
         try:
             forwarding.armed = True
