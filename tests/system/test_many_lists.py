@@ -447,6 +447,18 @@ def test_a_signal_during_the_build_ends_it_and_starts_no_rehearsal(tmp_path, mon
     assert "Traceback" not in capsys.readouterr().err
 
 
+@pytest.mark.native
+def test_one_list_on_the_one_machine_left_is_one_rehearsal_alone(tmp_path, monkeypatch, capsys):
+    t, ran = str(tmp_path), []
+    touch_lists(t, "a/RUN.NUV")
+    os.makedirs(t + "/src/C")
+    monkeypatch.setattr(rehearse, "rehearse", lambda run_list, sources, out, **how: ran.append(
+        (out, how["arch"], how["family"])) or 0)
+    assert cli.main(["rehearse", t + "/a/RUN.NUV", "--sources", t + "/src", "--arch", "win64", "--family", "nt,9x",
+                     "--out", t + "/out"]) == 0
+    assert ran == [(t + "/out", "win64", "nt")] and "win64-9x left out" in capsys.readouterr().err
+
+
 # Two small lists of plain commands, so that the sources need no package: one finishes,
 # one fails at its first entry.
 LISTS = {
