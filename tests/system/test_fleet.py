@@ -204,6 +204,8 @@ def test_what_the_tool_may_not_write_is_refused(share, tmp_path):
 
     text = tmp_path / "notes.db"
     text.write_text("mine")
+    empty = tmp_path / "empty.db"
+    empty.write_bytes(b"")
     other = tmp_path / "other.db"
     mine = sqlite3.connect(other)
     mine.execute("PRAGMA journal_mode = WAL")
@@ -211,7 +213,7 @@ def test_what_the_tool_may_not_write_is_refused(share, tmp_path):
     mine.commit()
     mine.close()
     before = files_under(tmp_path)
-    for args in ([tmp_path / "missing"], [share, "--db", text], [share, "--db", other],
+    for args in ([tmp_path / "missing"], [share, "--db", text], [share, "--db", other], [share, "--db", empty],
                  [share, "--db", share / "fleet.db"], [share, "--out", share / "day1"],
                  [share, "--out", tmp_path / "o", "--db", tmp_path / "o" / "x.db"]):
         assert cli.main(["fleet"] + [str(a) for a in args]) == 2, args
@@ -236,6 +238,8 @@ def test_what_the_tool_may_not_write_is_refused(share, tmp_path):
     schema(fleet_store.SCHEMA + 1)
     later = (out / "fleet.db").read_bytes()
     assert vpc_fleet("--out", tmp_path / "out2", "--db", out / "fleet.db") == 2
+    # Refused before the earlier page is emptied.
+    assert vpc_fleet("--out", out) == 2 and (out / "fleet.html").exists()
     assert (out / "fleet.db").read_bytes() == later
     schema(fleet_store.SCHEMA)
     with open(out / "fleet.db", "rb") as held:
@@ -258,8 +262,11 @@ def test_the_synthetic_share_of_the_benchmark_is_read_whole(tmp_path):
 def test_bad_input_of_every_kind_is_named_and_never_stops_the_run(tmp_path):
     share = tmp_path / "share"
     put(share / "velk" / "day1" / "pc1" / "VELK", pc_files("finished"))
-    # A stray engine file above copies hides none of them.
+    # A stray engine file above copies hides none of them, nor a copy without its list;
+    # nothing below such a copy is taken for one.
     put(share / "velk" / "day1", {"nuv.log": b""})
+    put(share / "velk" / "day1" / "pc9" / "VELK", {"nuv.err": b"x\r\n"})
+    put(share / "velk" / "day1" / "pc9" / "VELK" / "BACKUP", {"RUN.NUV": pc_files("unfinished")["RUN.NUV"]})
     deep = share / "deep"
     deep.mkdir(parents=True)
     for _ in range(1100):  # deeper than Python's stack
@@ -278,6 +285,9 @@ def test_bad_input_of_every_kind_is_named_and_never_stops_the_run(tmp_path):
     factory["nuv.err"] += b"\r\n-=-=-=-=-= R U N . N U V   C O N T  E N T S =-=-=-=-=-\r\n" + factory["RUN.NUV"]
     put(share / "factory" / "VELK", factory)
     put(share / "factory" / "VELK" / "KORB", {"nuv.err": factory["nuv.err"]})
+    # A rehearsal cut short before its report was written: its PC had finished.
+    put(share / "cut-rehearsal" / "VELK", pc_files("finished", (2, 7, 7)))
+    put(share / "cut-rehearsal", {".velk-report": b"made: VELK\n"})
     rehearsal = share / "rehearsal"
     put(rehearsal / "VELK", pc_files("finished", (7, 7, 7)))
     put(rehearsal, {"report.json": json.dumps({"kind": "rehearsal", "finished": False, "machine": {
@@ -306,12 +316,13 @@ def test_bad_input_of_every_kind_is_named_and_never_stops_the_run(tmp_path):
     assert unreadable.pop("pipe/VELK") == "nuv.log is not a file"
     assert unreadable.pop("VELK") == "a symbolic link, not followed"
     assert unreadable.pop("damaged.zip:pc2/VELK").startswith("pc2/VELK/RUN.NUV cannot be read")
-    assert unreadable == {"velk/day1": "holds no RUN.NUV"}
-    assert model["counts"] == {"pcs": 7, "finished": 4, "failed": 3, "unfinished": 0}
+    assert unreadable == {"velk/day1": "holds no RUN.NUV", "velk/day1/pc9/VELK": "holds no RUN.NUV"}
+    assert model["counts"] == {"pcs": 8, "finished": 4, "failed": 4, "unfinished": 0}
     factory_list = next(l for l in model["lists"] if l["failed"])
     assert factory_list["other_errors"]["lines"] == []
     failed = {os.path.relpath(p["path"], share): p["result"] for p in model["failed_pcs"]}
-    assert failed == {"factory/VELK": "install failed", "rehearsal": "", "zeros/VELK": "install failed"}
+    assert failed == {"factory/VELK": "install failed", "rehearsal": "", "zeros/VELK": "install failed",
+                      "cut-rehearsal": ""}
 
 
 def test_what_pcs_holds_besides_the_reports_is_kept(share, tmp_path):
@@ -350,3 +361,29 @@ def test_what_pcs_holds_besides_the_reports_is_kept(share, tmp_path):
     os.symlink(elsewhere / "fleet.db", out / "fleet.db")
     assert cli.main(["fleet", str(other), "--out", str(out)]) == 2
     assert os.listdir(elsewhere) == []
+
+
+def test_a_run_cut_short_inside_a_zip_file_leaves_it_to_be_read_again(tmp_path, monkeypatch):
+    share = tmp_path / "share"
+    share.mkdir()
+    with zipfile.ZipFile(share / "day.zip", "w") as archive:
+        for number in range(5):
+            for name, data in pc_files("finished", (number + 1, 2, 2)).items():
+                archive.writestr("pc%d/VELK/%s" % (number, name), data)
+    out = str(tmp_path / "out")
+    monkeypatch.setattr(fleet_store, "BATCH", 2)
+    stored = fleet_store.Store.add_pcs
+    batches = []
+
+    def cut_short(store, pending, checker):
+        batches.append(len(pending))
+        if len(batches) == 2:
+            raise KeyboardInterrupt
+        stored(store, pending, checker)
+
+    monkeypatch.setattr(fleet_store.Store, "add_pcs", cut_short)
+    with pytest.raises(KeyboardInterrupt):
+        fleet.run_fleet([str(share)], out, stdout=io.StringIO(), stderr=io.StringIO())
+    monkeypatch.setattr(fleet_store.Store, "add_pcs", stored)
+    assert fleet.run_fleet([str(share)], out, stdout=io.StringIO(), stderr=io.StringIO()) == 0
+    assert fleet_json(out)["counts"]["pcs"] == 5

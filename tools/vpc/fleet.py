@@ -62,7 +62,6 @@ class Figures:
     def __init__(self, store):
         self.db = store.db
         self.run = store.run
-        self.token = store.token
 
     def rows(self, query, *args):
         return self.db.execute(query, args).fetchall()
@@ -71,8 +70,11 @@ class Figures:
         got = dict(self.rows("SELECT outcome, COUNT(*) FROM counted GROUP BY outcome"))
         return {"pcs": sum(got.values()), **{kind: got.get(kind, 0) for kind in ("finished", "failed", "unfinished")}}
 
+    def list_count(self):
+        return self.rows("SELECT COUNT(DISTINCT list_id) FROM counted")[0][0]
+
     def lists(self):
-        found = []
+        """The lists, most PCs first, one at a time: a share may hold many versions."""
         for number, (list_id, digest, size, pcs, finished, failed, unfinished) in enumerate(self.rows(
                 "SELECT l.id, l.digest, l.entries, COUNT(*), SUM(c.outcome = 'finished'), "
                 "SUM(c.outcome = 'failed'), SUM(c.outcome = 'unfinished') FROM counted c "
@@ -84,13 +86,12 @@ class Figures:
             names = [n for (n,) in self.rows(
                 "SELECT DISTINCT p.run_list FROM counted c JOIN pcs p ON p.id = c.pc_id "
                 "WHERE c.list_id = ? AND p.run_list IS NOT NULL ORDER BY p.run_list LIMIT 5", list_id)]
-            found.append({
+            yield {
                 "number": number, "id": digest[:8], "digest": digest, "entry_count": size, "pcs": pcs,
                 "finished": finished, "failed": failed, "unfinished": unfinished, "machines": machines,
                 "rehearsed_from": names, "entries": self.entries(list_id),
                 "other_errors": self.errors(list_id, None),
-            })
-        return found
+            }
 
     def entries(self, list_id):
         ran = {number: (pcs, failed) for number, pcs, failed in self.rows(
@@ -146,18 +147,18 @@ class Figures:
         """Every PC that failed or did not finish, with what became of it, one at a time
         from the store: ordered by their input, so that the copies of one ZIP file come
         together."""
-        for pc_id, path, kind, outcome, digest, arch, family, entry, result, input_path in self.db.execute(
+        for pc_id, path, kind, outcome, digest, arch, family, entry, result, input_path, name in self.db.execute(
                 "SELECT p.id, p.path, p.kind, p.outcome, l.digest, p.arch, p.family, p.failed_entry, p.result, "
-                "i.path FROM counted c JOIN pcs p ON p.id = c.pc_id JOIN lists l ON l.id = p.list_id "
+                "i.path, p.folder FROM counted c JOIN pcs p ON p.id = c.pc_id JOIN lists l ON l.id = p.list_id "
                 "JOIN inputs i ON i.id = p.input_id WHERE c.outcome != 'finished' ORDER BY i.path, p.path"):
-            name = report_name(self.token, pc_id)
             yield {"pc_id": pc_id, "path": path_text(path), "kind": kind, "outcome": outcome, "list": digest[:8],
                    "arch": arch, "family": family, "entry": entry, "result": result, "input": path_text(input_path),
                    "report": "%s/%s/report.html" % (PC_REPORTS, name), "report_folder": name}
 
-    def is_failed_pc(self, pc_id):
-        return self.db.execute("SELECT 1 FROM counted WHERE pc_id = ? AND outcome != 'finished'",
-                               (pc_id,)).fetchone() is not None
+    def shows_report(self, name):
+        """Whether the report folder of that name is one of a PC shown as failed now."""
+        return self.db.execute("SELECT 1 FROM pcs p JOIN counted c ON c.pc_id = p.id WHERE p.folder = ? "
+                               "AND c.outcome != 'finished'", (name,)).fetchone() is not None
 
     UNREADABLE = (
         "SELECT path, problem, NULL FROM inputs WHERE last_seen = ? AND problem IS NOT NULL "
@@ -185,21 +186,17 @@ class Figures:
             yield (path_text(row[0]),) + row[1:]
 
 
-def report_name(token, pc_id):
-    """A PC's report folder: the store's token and the PC's number in it, so that a report
-    made from another store (one deleted, another --db) is never taken for this PC's."""
-    return "%s-%d" % (token, pc_id)
-
-
-REPORT_NAME = re.compile(r"([0-9a-f]{8})-(\d+)")
+# A PC's report folder: a random name the store gives each PC it reads, so that a report
+# made from another store, or from a store put back from a copy, is never taken for this PC's.
+REPORT_NAME = re.compile(r"[0-9a-f]{16}")
 REPORT_FILES = {"report.json", "report.txt", "report.html"}
 
 
 # ----- the output ------------------------------------------------------------------------------------
 
 def fleet_model(store, folders, found, read):
-    """The page's facts, but the PCs that failed and what could not be read: Figures gives
-    them one by one."""
+    """The page's facts, but the lists, the PCs that failed and what could not be read:
+    Figures gives them one by one."""
     figures = Figures(store)
     return {
         "schema": SCHEMA,
@@ -209,7 +206,7 @@ def fleet_model(store, folders, found, read):
         "inputs_read": read,
         "counts": figures.counts(),
         "unreadable_count": figures.unreadable_count(),
-        "lists": figures.lists(),
+        "list_count": figures.list_count(),
     }
 
 
@@ -240,7 +237,7 @@ def write_pages(store, model, out, not_made):
             yield pc
 
     with open(os.path.join(out, "fleet.json"), "w", encoding="utf-8") as f:
-        write_json_stream(f, model, unreadable=figures.unreadable(), failed_pcs=failed())
+        write_json_stream(f, model, lists=figures.lists(), unreadable=figures.unreadable(), failed_pcs=failed())
     with open(os.path.join(out, "fleet.csv"), "w", encoding="utf-8", newline="") as f:
         writer = csv.writer(f)
         writer.writerow(CSV_FIELDS)
@@ -248,7 +245,8 @@ def write_pages(store, model, out, not_made):
             writer.writerow(report.displayable(list(row)))
     with open(os.path.join(out, "fleet.html"), "w", encoding="utf-8") as f:
         for chunk in report.templates().get_template("fleet.html.j2").generate(
-                fleet=model, failed_pcs=(report.displayable(pc) for pc in failed()),
+                fleet=model, lists=(report.displayable(item) for item in figures.lists()),
+                failed_pcs=(report.displayable(pc) for pc in failed()),
                 unreadable=(report.displayable(u) for u in figures.unreadable()), folder=out):
             f.write(chunk)
     return os.path.join(out, "fleet.html")
@@ -265,9 +263,9 @@ def own_report(path):
 
 def write_pc_reports(store, out):
     """The report of every PC that failed or did not finish, as `vpc report` makes it, in
-    pcs/<store token>-<its number in the store>. A report made in an earlier run is kept;
-    one of a PC no longer shown is removed. Returns (reports made, {PC number: why its
-    report could not be made})."""
+    pcs/<the name the store gave it>. A report made in an earlier run is kept; one of a PC
+    no longer shown is removed. Returns (reports made, {PC number: why its report could
+    not be made})."""
     figures = Figures(store)
     folder = os.path.join(out, PC_REPORTS)
     report.claim(out, PC_REPORTS)
@@ -276,10 +274,8 @@ def write_pc_reports(store, out):
     os.makedirs(folder, exist_ok=True)
     for name in os.listdir(folder):
         # Only what this tool named there and nothing was added to.
-        named = REPORT_NAME.fullmatch(name)
         path = os.path.join(folder, name)
-        if named and own_report(path) and not (named.group(1) == store.token and
-                                               figures.is_failed_pc(int(named.group(2)))):
+        if REPORT_NAME.fullmatch(name) and own_report(path) and not figures.shows_report(name):
             shutil.rmtree(path)
     checker = None
     made, not_made = 0, {}
@@ -297,7 +293,7 @@ def write_pc_reports(store, out):
                 if os.path.lexists(pc_out) and not own_report(pc_out):
                     not_made[pc["pc_id"]] = "%s holds what this tool did not make" % pc_out
                     continue
-                checker = checker or Checker()
+                checker = checker or Checker(build=False)
                 records = report.velk_records(copy.path, copy.data, checker.read(copy.data["run_list"]),
                                               copy.log_path, copy.a_log_path)
                 model = report.build_model(records, "Report of the PC's C:\\VELK (%s)" % copy.path)
@@ -306,6 +302,8 @@ def write_pc_reports(store, out):
                     shutil.rmtree(pc_out)
                 report.write_report(model, pc_out)
                 made += 1
+                if not wanted:
+                    break  # the rest of a ZIP file is not read again
             for pc in wanted.values():
                 not_made[pc["pc_id"]] = "its copy could not be read again; the next run reads it anew"
     finally:
@@ -342,6 +340,8 @@ def run_fleet(folders, out, db=None, stdout=None, stderr=None):
             if report.lies_within(os.path.realpath(db), os.path.realpath(path)):
                 raise VpcError("--db %s lies inside %s %s, which is only read; name a file outside it"
                                % (db, what, path))
+    # Refused before the earlier page is emptied.
+    Store.check(db, empty_is_ours=own_db)
     try:
         return write_fleet(folders, out, db, own_db, apart, stdout, stderr)
     except sqlite3.Error as error:
@@ -352,11 +352,14 @@ def write_fleet(folders, out, db, own_db, apart, stdout, stderr):
     with report.prepare_out(out, apart, keep=("fleet.db", "fleet.db-journal", PC_REPORTS)):
         if own_db:
             report.claim(out, "fleet.db", "fleet.db-journal")
-        store = Store(db)
+        store = Store(db, empty_is_ours=own_db)
         try:
             def progress(found, read):
-                stderr.write("fleet: %d found, %d read\n" % (found, read))
-                stderr.flush()
+                try:
+                    stderr.write("fleet: %d found, %d read\n" % (found, read))
+                    stderr.flush()
+                except (OSError, ValueError):
+                    pass  # nobody reads it any more (a closed pipe): the run goes on
 
             found, read = store.ingest(folders, progress)
             model = fleet_model(store, folders, found, read)
@@ -366,7 +369,8 @@ def write_fleet(folders, out, db, own_db, apart, stdout, stderr):
             store.close()
     counts = model["counts"]
     stdout.write("%d PCs: %d finished, %d failed, %d did not finish; %d could not be read. %d inputs found, %d read "
-                 "now, %d reports made.\nThe page: %s\n" % (
+                 "now, %d reports made%s.\nThe page: %s\n" % (
                      counts["pcs"], counts["finished"], counts["failed"], counts["unfinished"],
-                     model["unreadable_count"], found, read, made, page))
+                     model["unreadable_count"], found, read, made,
+                     ", %d could not be made (the page says why)" % len(not_made) if not_made else "", page))
     return 0

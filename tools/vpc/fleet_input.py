@@ -99,53 +99,59 @@ def find_inputs(folders):
 
 def walk(top):
     """The inputs under a folder, depth first in name order, without recursion (a share
-    may nest deeper than Python's stack). Below a folder found without its RUN.NUV the
-    search goes on, but its like (a KORB folder with its copy of the error file) is not
-    named twice."""
+    may nest deeper than Python's stack)."""
     stack = [(top, False)]
     while stack:
-        folder, named = stack.pop()
+        folder, parent_named = stack.pop()
         try:
             with os.scandir(folder) as listing:
                 entries = sorted(listing, key=lambda e: e.name)
         except OSError as error:
             yield Input(folder, "folder", None, "cannot be listed: %s" % (error.strerror or error))
             continue
-        found, below, named = look_at(folder, entries, named)
+        found, below, named = look_at(folder, entries, parent_named)
         yield from found
         stack.extend(reversed([(path, named) for path in below]))
 
 
-def look_at(folder, entries, named):
-    """(inputs, subfolders to search, whether a missing list was named here or above)."""
-    names = {e.name.lower(): e for e in entries if is_file(e)}
+def look_at(folder, entries, parent_named):
+    """(inputs, subfolders to search, whether this folder was named as one without its
+    list). A folder named VELK without its list is named and not searched (its BACKUP
+    holds a list of its own); below any other folder holding the engine's files the search
+    goes on, but its own folders of that kind (its KORB, with its copy of the error file)
+    are not named again."""
+    names = {e.name.lower(): e for e in entries if not is_dir(e) and not e.is_symlink()}
     links = {e.name.lower() for e in entries if e.is_symlink()}
     velk = os.path.join(folder, "VELK")
-    rehearsal = "report.json" in names and os.path.isdir(velk) and not os.path.islink(velk)
+    has_velk = os.path.isdir(velk) and not os.path.islink(velk)
     # A rehearsal's folder holds the copy of its PC's C:\VELK. One that came through a
     # tool that leaves out hidden files (a CI system's artefacts) has lost its mark, not
-    # its report.
-    if rehearsal and (OUTPUT_MARK in names or said_kind(os.path.join(folder, "report.json")) == "rehearsal"):
-        return [Input(folder, "rehearsal", fingerprint(velk, folder))], [], named
+    # its report; one cut short before its report was written has its mark alone.
+    if has_velk and (OUTPUT_MARK in names or ("report.json" in names and
+                                               said_kind(os.path.join(folder, "report.json")) == "rehearsal")):
+        return [Input(folder, "rehearsal", fingerprint(velk, folder))], [], False
     if OUTPUT_MARK in names:
-        return [], [], named  # a report's folder, whose copy lies elsewhere; an index's; the fleet's own
+        return [], [], False  # a report's folder, whose copy lies elsewhere; an index's; the fleet's own
     if RUN_LIST in names:
-        return [Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)))], [], named
-    found = []
+        return [Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)))], [], False
+    found, named = [], False
     if RUN_LIST in links:
         found.append(Input(folder, "folder", None, "RUN.NUV is " + LINKED))
         named = True
-    elif ENGINE_FILES & set(names) and not named:
-        found.append(Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)), "holds no RUN.NUV"))
-        named = True
+    elif ENGINE_FILES & set(names):
+        if os.path.basename(folder).lower() == "velk":
+            return [Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)), "holds no RUN.NUV")], [], True
+        if not parent_named:
+            found.append(Input(folder, "folder", fingerprint(folder, os.path.dirname(folder)), "holds no RUN.NUV"))
+            named = True
     below = []
     for entry in entries:
         if entry.is_symlink():
             if entry.name.lower() == "velk" or entry.name.lower().endswith(".zip"):
                 found.append(Input(entry.path, "folder", None, LINKED))
-        elif entry.is_dir(follow_symlinks=False):
+        elif is_dir(entry):
             below.append(entry.path)
-        elif entry.name.lower().endswith(".zip") and is_file(entry):
+        elif entry.name.lower().endswith(".zip"):
             found.append(zip_input(entry.path))
     return found, below, named
 
@@ -159,9 +165,9 @@ def said_kind(path):
         return None
 
 
-def is_file(entry):
+def is_dir(entry):
     try:
-        return entry.is_file(follow_symlinks=False)
+        return entry.is_dir(follow_symlinks=False)
     except OSError:
         return False
 
@@ -249,10 +255,13 @@ def folder_copy(velk, a_log=None, kind="folder", machine=None):
 def rehearsal_copy(folder):
     """A rehearsal's folder: the copy of its PC's C:\\VELK, its a:\\LOG, and what its
     report says: the machine, and whether the rehearsal itself passed."""
-    try:
-        said = json.loads(read_file(os.path.join(folder, "report.json"), LARGEST["report.json"]))
-    except ValueError as error:
-        raise Problem("report.json cannot be read: %s" % error)
+    if not os.path.lexists(os.path.join(folder, "report.json")):
+        said = {"finished": False}  # cut short before its report was written
+    else:
+        try:
+            said = json.loads(read_file(os.path.join(folder, "report.json"), LARGEST["report.json"]))
+        except ValueError as error:
+            raise Problem("report.json cannot be read: %s" % error)
     if not isinstance(said, dict):
         raise Problem("report.json holds no report")
     told = said.get("machine") if isinstance(said.get("machine"), dict) else {}
@@ -289,10 +298,12 @@ def zip_copies(path):
         except ZIP_ERRORS as error:
             yield path, "not a readable ZIP file: %s" % (error or type(error).__name__)
             return
-        copies = sorted(f for f, files in members.items() if RUN_LIST in files)
+        # Nothing below a copy, or below a VELK folder without its list, is read as a copy.
+        bounds = {f for f, files in members.items()
+                  if RUN_LIST in files or (ENGINE_FILES & set(files) and f.rpartition("/")[2].lower() == "velk")}
         found = False
         for folder in sorted(members):
-            if any(folder.startswith(c + "/") for c in copies if c) or (folder and "" in copies):
+            if folder and ("" in bounds or any(a in bounds for a in ancestors(folder))):
                 continue
             files = members[folder]
             where = "%s:%s" % (path, folder or "/")
@@ -308,6 +319,12 @@ def zip_copies(path):
                 yield where, str(why)
         if not found:
             yield path, "holds no RUN.NUV"
+
+
+def ancestors(folder):
+    """"a/b/c" -> "a", "a/b"."""
+    parts = folder.split("/")
+    return ("/".join(parts[:i]) for i in range(1, len(parts)))
 
 
 def zip_copy(archive, path, folder, files, members):

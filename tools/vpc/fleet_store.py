@@ -36,8 +36,8 @@ BATCH_BYTES = 32 << 20
 RUN_LIST_DUMP = "-=-=-=-=-= R U N . N U V   C O N T  E N T S =-=-=-=-=-"
 # The code that makes a store's figures from the files: when it changes, what was read
 # with the earlier code is read again.
-READING = (os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
-           for name in ("report.py", "fleet_input.py", "fleet_store.py"))
+READING = tuple(os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+                for name in ("report.py", "fleet_input.py", "fleet_store.py"))
 
 TABLES = """
 CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -56,7 +56,7 @@ CREATE TABLE pcs (
     id INTEGER PRIMARY KEY AUTOINCREMENT, input_id INTEGER NOT NULL REFERENCES inputs(id) ON DELETE CASCADE,
     path BLOB NOT NULL, kind TEXT NOT NULL, list_id INTEGER NOT NULL REFERENCES lists(id), digest TEXT,
     outcome TEXT NOT NULL, arch TEXT, family TEXT, run_list TEXT, seconds REAL, restarts INTEGER,
-    failed_entry INTEGER, result TEXT NOT NULL);
+    failed_entry INTEGER, result TEXT NOT NULL, folder TEXT NOT NULL UNIQUE);
 CREATE TABLE pc_entries (
     pc_id INTEGER NOT NULL REFERENCES pcs(id) ON DELETE CASCADE, number INTEGER NOT NULL, kind TEXT NOT NULL,
     result TEXT NOT NULL, seconds REAL, PRIMARY KEY (pc_id, number));
@@ -94,7 +94,7 @@ def path_text(key):
 def reading_version():
     """A digest of the code that reads the copies and of the run-list check's program."""
     sha = hashlib.sha1()
-    for path in list(READING) + [CHECKER]:
+    for path in READING + (CHECKER,):
         try:
             with open(path, "rb") as f:
                 sha.update(f.read())
@@ -127,8 +127,8 @@ class Checker:
     build is the sanitizers' one: its quarantine of freed memory is kept small, so that
     reading thousands of lists takes no more memory than reading one."""
 
-    def __init__(self):
-        if not build_checker():
+    def __init__(self, build=True):
+        if build and not build_checker():
             raise VpcError("building the run-list check failed; see " + BUILD_LOG)
         env = dict(os.environ, ASAN_OPTIONS=":".join(
             filter(None, (os.environ.get("ASAN_OPTIONS"), "quarantine_size_mb=8", "thread_local_quarantine_size_kb=64"))))
@@ -175,38 +175,57 @@ class Store:
     refused and never opened as a database; one of an earlier schema version, or read with
     other code, is read again from the inputs; one of a later version is refused."""
 
-    def __init__(self, path):
+    def __init__(self, path, empty_is_ours=False):
+        """empty_is_ours: an empty file at path is one this tool began (the output folder's
+        own store), not somebody's."""
         self.path = path
-        if os.path.islink(path):
-            raise VpcError("%s is a symbolic link; name the store's own file with --db" % path)
-        # A file of ours or a new one: the lock is held on the file itself, so two runs never
-        # write one store at once (SQLite's own locks are of another kind).
+        self.check(path, empty_is_ours)
+        if not build_checker():
+            raise VpcError("building the run-list check failed; see " + BUILD_LOG)
+        # The lock is held on the file itself, so two runs never write one store at once
+        # (SQLite's own locks are of another kind).
         self._fd = os.open(path, os.O_RDWR | os.O_CREAT | os.O_NOFOLLOW, 0o644)
         try:
             try:
                 fcntl.flock(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
             except BlockingIOError:
                 raise VpcError("%s is being written by another run of scripts/vpc fleet; wait for it to end" % path)
+            self.check(path, True)  # as it is now that this run holds it
             fresh = os.fstat(self._fd).st_size == 0
             ours = None if fresh else self.version(path)
-            if not fresh and ours is None:
-                raise VpcError("%s is not a store of scripts/vpc fleet; name a new file with --db" % path)
-            if ours is not None and ours > SCHEMA:
-                raise VpcError("%s is a store of a later version of scripts/vpc fleet (schema %d, this one knows %d); "
-                               "use that version, or name a new file with --db" % (path, ours, SCHEMA))
             self.db = sqlite3.connect(path, timeout=60)
             self.db.execute("PRAGMA foreign_keys = ON")
             self.db.execute("PRAGMA synchronous = NORMAL")
             reading = reading_version()
             if fresh or ours != SCHEMA or self.meta("reading") != reading:
                 self.create(reading)
-            self.token = self.meta("store")
             self.run = self.db.execute("INSERT INTO runs (began, folders) VALUES (?, ?)",
                                        (time.strftime("%Y-%m-%d %H:%M:%S"), "")).lastrowid
             self.db.commit()
         except BaseException:
             os.close(self._fd)
             raise
+
+    @classmethod
+    def check(cls, path, empty_is_ours=False):
+        """Refuses, before anything is written, a path that is no store of this tool (or one
+        of a later version): a link, a file of somebody else's, an empty file not ours."""
+        if os.path.islink(path):
+            raise VpcError("%s is a symbolic link; name the store's own file with --db" % path)
+        if not os.path.lexists(path):
+            return
+        if not os.path.isfile(path):
+            raise VpcError("%s is not a file; name a new file with --db" % path)
+        if os.path.getsize(path) == 0:
+            if empty_is_ours:
+                return
+            raise VpcError("%s is an empty file, not a store of scripts/vpc fleet; name a new file with --db" % path)
+        ours = cls.version(path)
+        if ours is None:
+            raise VpcError("%s is not a store of scripts/vpc fleet; name a new file with --db" % path)
+        if ours > SCHEMA:
+            raise VpcError("%s is a store of a later version of scripts/vpc fleet (schema %d, this one knows %d); "
+                           "use that version, or name a new file with --db" % (path, ours, SCHEMA))
 
     @staticmethod
     def version(path):
@@ -228,22 +247,32 @@ class Store:
         return row[0] if row else None
 
     def create(self, reading):
-        """The tables afresh: a store of an earlier version, or read with other code, is
-        this tool's own cache of what the inputs hold, read again from them. Its token is
-        new: the reports named by its PCs' numbers are made again."""
-        tables = [name for (name,) in self.db.execute("SELECT name FROM sqlite_master WHERE type = 'table' "
-                                                      "AND name NOT LIKE 'sqlite_%'")]
-        self.db.execute("PRAGMA foreign_keys = OFF")
-        for name in tables:
-            self.db.execute("DROP TABLE \"%s\"" % name.replace('"', '""'))
-        self.db.executescript(TABLES)
-        self.db.execute("PRAGMA foreign_keys = ON")
-        self.db.execute("PRAGMA application_id = %d" % APPLICATION_ID)
-        self.db.execute("PRAGMA user_version = %d" % SCHEMA)
-        self.db.executemany("INSERT INTO meta VALUES (?, ?)", (
-            ("application", APPLICATION), ("schema", str(SCHEMA)), ("reading", reading),
-            ("store", secrets.token_hex(4))))
-        self.db.commit()
+        """The tables afresh, in one transaction with the header's marks: a store of an
+        earlier version, or read with other code, is this tool's own cache of what the
+        inputs hold, read again from them; a run cut short here leaves the store as it was."""
+        self.db.isolation_level = None
+        try:
+            self.db.execute("PRAGMA foreign_keys = OFF")
+            self.db.execute("BEGIN IMMEDIATE")
+            tables = [name for (name,) in self.db.execute("SELECT name FROM sqlite_master WHERE type = 'table' "
+                                                          "AND name NOT LIKE 'sqlite_%'")]
+            for name in tables:
+                self.db.execute("DROP TABLE \"%s\"" % name.replace('"', '""'))
+            for statement in TABLES.split(";"):
+                if statement.strip():
+                    self.db.execute(statement)
+            self.db.execute("PRAGMA application_id = %d" % APPLICATION_ID)
+            self.db.execute("PRAGMA user_version = %d" % SCHEMA)
+            self.db.executemany("INSERT INTO meta VALUES (?, ?)", (
+                ("application", APPLICATION), ("schema", str(SCHEMA)), ("reading", reading)))
+            self.db.execute("COMMIT")
+        except BaseException:
+            if self.db.in_transaction:
+                self.db.execute("ROLLBACK")
+            raise
+        finally:
+            self.db.isolation_level = ""
+            self.db.execute("PRAGMA foreign_keys = ON")
 
     def close(self):
         self.db.close()
@@ -258,7 +287,7 @@ class Store:
         self.db.execute("UPDATE runs SET folders = ? WHERE id = ?", (json.dumps(folders), self.run))
         checker = None
         found = read = 0
-        pending, size = [], 0
+        pending, done, size = [], [], 0
         try:
             for source in find_inputs(folders):
                 found += 1
@@ -269,9 +298,11 @@ class Store:
                     continue
                 if row:
                     self.db.execute("DELETE FROM inputs WHERE id = ?", (row[0],))
+                # Without its fingerprint until its last copy is stored: a run cut short in a
+                # ZIP file of thousands leaves it to be read again, not half read for good.
                 input_id = self.db.execute(
-                    "INSERT INTO inputs (path, kind, fingerprint, last_seen, problem) VALUES (?, ?, ?, ?, ?)",
-                    (key, source.kind, source.fingerprint, self.run, source.problem)).lastrowid
+                    "INSERT INTO inputs (path, kind, fingerprint, last_seen, problem) VALUES (?, ?, NULL, ?, ?)",
+                    (key, source.kind, self.run, source.problem)).lastrowid
                 read += 1
                 # The copies of one input are read one at a time: a ZIP file may hold thousands.
                 for copy in source.copies() if source.problem is None else ():
@@ -281,21 +312,27 @@ class Store:
                     pending.append((input_id, copy))
                     size += copy.size()
                     if len(pending) >= BATCH or size >= BATCH_BYTES:
-                        checker = checker or Checker()
-                        self.add_pcs(pending, checker)
-                        pending, size = [], 0
-                        self.db.commit()
+                        checker = checker or Checker(build=False)
+                        self.store_batch(pending, done, checker)
+                        pending, done, size = [], [], 0
                         if progress:
                             progress(found, read)
-            if pending:
-                checker = checker or Checker()
-                self.add_pcs(pending, checker)
-            self.db.commit()
+                done.append((source.fingerprint, input_id))
+            checker = checker or (Checker(build=False) if pending else None)
+            self.store_batch(pending, done, checker)
         finally:
             if checker:
                 checker.close()
         self.count_duplicates()
         return found, read
+
+    def store_batch(self, pending, done, checker):
+        """Stores the copies read, then the fingerprints of the inputs whose last copy is
+        among them, in one transaction."""
+        if pending:
+            self.add_pcs(pending, checker)
+        self.db.executemany("UPDATE inputs SET fingerprint = ? WHERE id = ?", done)
+        self.db.commit()
 
     def add_pcs(self, pending, checker):
         """Adds the copies (input id, Copy) read, or the reason each cannot be."""
@@ -331,10 +368,13 @@ class Store:
         machine = report.displayable(copy.machine)
         pc_id = self.db.execute(
             "INSERT INTO pcs (input_id, path, kind, list_id, digest, outcome, arch, family, run_list, seconds, "
-            "restarts, failed_entry, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            "restarts, failed_entry, result, folder) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
             (input_id, path_key(copy.path), copy.kind, list_id, copy.digest(), outcome, machine.get("arch"),
              machine.get("family"), machine.get("run_list"), seconds, restart_count,
-             failed["number"] if failed else None, failed["result"] if failed else "")).lastrowid
+             failed["number"] if failed else None, failed["result"] if failed else "",
+             # Its report's folder: a name no other store, nor a store put back from a copy,
+             # gives another PC.
+             secrets.token_hex(8))).lastrowid
         self.db.executemany("INSERT INTO pc_entries VALUES (?, ?, ?, ?, ?)",
                             ((pc_id, e["number"], e["result_kind"], e["result"], e["seconds"]) for e in entries))
         owned = set()
