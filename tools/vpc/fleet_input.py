@@ -13,7 +13,7 @@ import os
 import stat
 import zipfile
 
-from .report import FILE_NAMES, OUTPUT_MARK
+from .report import FILE_NAMES, OUTPUT_MARK, find_file
 
 # a:\LOG as the engineers bring it back: beside the copy of C:\VELK (pc17/VELK and pc17/LOG),
 # or as a rehearsal keeps it.
@@ -228,22 +228,12 @@ def size_text(size):
     return "%d MiB" % (size >> 20) if size >= 1 << 20 else "%d KiB" % (size >> 10)
 
 
-def in_folder(folder, name):
-    """The entry of that name in a folder, whatever its letter case, or None."""
-    try:
-        for entry in os.listdir(folder):
-            if entry.lower() == name.lower():
-                return os.path.join(folder, entry)
-    except OSError:
-        pass
-    return None
-
-
 def folder_copy(velk, a_log=None, kind="folder", machine=None):
-    paths = {key: in_folder(velk, name) for key, name in FILE_NAMES.items()}
+    # Any entry of the name: read_file names one that is no file (a pipe) as a problem.
+    paths = {key: find_file(velk, name, any_kind=True) for key, name in FILE_NAMES.items()}
     if a_log is None and os.path.basename(velk).lower() == "velk":
         parent = os.path.dirname(velk)
-        a_log = next((p for p in (in_folder(parent, n) for n in A_LOG_NAMES) if p and os.path.isfile(p)), None)
+        a_log = next(filter(None, (find_file(parent, n) for n in A_LOG_NAMES)), None)
     data = {key: read_file(paths[key], LARGEST[key]) if paths[key] else None for key in ("run_list", "errors", "log")}
     if data["run_list"] is None:
         raise Problem("holds no RUN.NUV")

@@ -472,24 +472,6 @@ def check_logs(logs):
                            "with --out" % (logs, name))
 
 
-def keep_apart(cells_plan, sources):
-    """Refuses a plan in which a cell's folder, or the index's, lies inside or around
-    the sources or a list's folder (real paths): each rehearsal empties its own folder,
-    and keeps apart from it only what it reads itself."""
-    read = [("the sources", sources)] + [("the folder of the run list", os.path.dirname(run_list))
-                                         for run_list in cells_plan.lists]
-    for folder in cells_plan.folders:
-        real_folder = os.path.realpath(folder)
-        for what, path in read:
-            real = os.path.realpath(path)
-            if report.lies_within(real_folder, real):
-                raise VpcError("the rehearsal's folder %s would lie inside %s %s; name another folder with --out"
-                               % (folder, what, path))
-            if report.lies_within(real, real_folder):
-                raise VpcError("%s %s lies inside the rehearsal's folder %s, which the rehearsal empties; move it, "
-                               "or name another folder with --out" % (what, path, folder))
-
-
 def rehearse_many(cells_plan, args, junit=None, stdout=None, stderr=None):
     """scripts/vpc rehearse with several lists or machines. Returns the exit code (see
     exit_code); an index folder it may not use raises VpcError. Ctrl-C and SIGTERM are
@@ -509,9 +491,12 @@ def run_many(cells_plan, args, forwarding, junit, stdout, stderr):
     if args.out and os.path.lexists(os.path.join(args.out, report.OUTPUT_MARK)):
         raise VpcError("--out %s is a report's folder; with several rehearsals --out names the folder that holds "
                        "each one's folder and the index" % args.out)
-    keep_apart(cells_plan, args.sources)
+    # Each rehearsal empties its own folder, and keeps apart from it only what it reads
+    # itself: no cell's folder, nor the index's, may lie inside or around what any reads.
     apart = [("the sources", args.sources)] + [("the folder of the run list", os.path.dirname(run_list))
                                                for run_list in cells_plan.lists]
+    for folder in cells_plan.folders:
+        report.keep_apart(folder, apart, "the rehearsal's folder")
     index = cells_plan.index
     logs = os.path.join(index, LOGS)
     check_logs(logs)

@@ -61,12 +61,17 @@ SCHEMA = 1
 FILE_NAMES = {"run_list": "RUN.NUV", "errors": "nuv.err", "log": "nuv.log", "done": "nuv.dun"}
 
 
-def find_file(folder, name):
-    """The file of that name in a folder, whatever its letter case (Windows ignores it)."""
+def find_file(folder, name, any_kind=False):
+    """The file of that name in a folder, whatever its letter case (Windows ignores it).
+    any_kind: any entry of that name, for a reader that names what is no file."""
     if not folder or not os.path.isdir(folder):
         return None
-    for entry in os.listdir(folder):
-        if entry.lower() == name.lower() and os.path.isfile(os.path.join(folder, entry)):
+    try:
+        entries = os.listdir(folder)
+    except OSError:
+        return None
+    for entry in entries:
+        if entry.lower() == name.lower() and (any_kind or os.path.isfile(os.path.join(folder, entry))):
             return os.path.join(folder, entry)
     return None
 
@@ -623,6 +628,21 @@ class OutputFolder:
         self.close()
 
 
+def keep_apart(out, apart, called="--out"):
+    """Refuses an output folder (called so in the message) that lies inside or around one
+    of the folders a report reads, apart: (what, path), real paths compared."""
+    real_out = os.path.realpath(out)
+    for what, path in apart:
+        if not path:
+            continue
+        real = os.path.realpath(path)
+        if lies_within(real_out, real):
+            raise VpcError("%s %s lies inside %s %s; name a folder outside it" % (called, out, what, path))
+        if lies_within(real, real_out):
+            raise VpcError("%s %s lies inside %s %s; name a folder that holds none of what the report reads"
+                           % (what, path, called, out))
+
+
 def prepare_out(out, apart=(), keep=()):
     """The output folder, held until the returned OutputFolder is closed: made when
     missing, used as it is when empty, emptied when it bears the mark of an earlier report
@@ -644,15 +664,7 @@ def prepare_out(out, apart=(), keep=()):
             raise VpcError("--out %s lies inside the report folder %s, which its next report empties; name a "
                            "folder outside it" % (out, parent))
         parent = os.path.dirname(parent)
-    for what, path in apart:
-        if not path:
-            continue
-        real = os.path.realpath(path)
-        if lies_within(real_out, real):
-            raise VpcError("--out %s lies inside %s %s; name a folder outside it" % (out, what, path))
-        if lies_within(real, real_out):
-            raise VpcError("%s %s lies inside --out %s; name a folder that holds none of what the report reads"
-                           % (what, path, out))
+    keep_apart(out, apart)
     os.makedirs(out, exist_ok=True)
     held = OutputFolder(out)
     try:
