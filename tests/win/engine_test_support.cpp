@@ -165,20 +165,29 @@ CHolder::CHolder(const std::string& path, bool lock)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    // Started suspended so that its ready event exists before it can look for it.
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &process)) {
+        ADD_FAILURE() << "the holder did not start (" << GetLastError() << ")";
         return;
-    CloseHandle(process.hThread);
-    m_process = process.hProcess;
-    // Held once an open that shares nothing is refused.
-    for (;;) {
-        HANDLE probe = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
-            break;
-        if (probe != INVALID_HANDLE_VALUE)
-            CloseHandle(probe);
-        if (WaitForSingleObject(m_process, 10) != WAIT_TIMEOUT)
-            break;
     }
+    m_process = process.hProcess;
+    const std::string name = "hold_file ready " + std::to_string(process.dwProcessId);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    if (!ready) {
+        ADD_FAILURE() << "no ready event for the holder (" << GetLastError() << ")";
+        return;
+    }
+    // The holder sets it once the file is held; ended first, it could not hold it.
+    const HANDLE waits[] = {ready, m_process};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(m_process, &code);
+        ADD_FAILURE() << "the holder could not hold " << path << " (exit code " << code << ")";
+    }
+    CloseHandle(ready);
 }
 
 bool CHolder::IsHolding() const

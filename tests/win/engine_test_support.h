@@ -39,7 +39,8 @@ private:
 };
 
 // Another program holding a file open as scanners do (sharing read and write, not
-// delete), or, locking, sharing nothing; the file is created when missing.
+// delete), or, locking, sharing nothing; the file is created when missing. Constructed,
+// the file is held, or the test has failed saying why.
 class CHolder
 {
 public:
