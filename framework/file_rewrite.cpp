@@ -123,12 +123,15 @@ DWORD DeleteFileWithRetries(const std::string& path)
     return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
-RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
-                           const LineEdit& edit)
+namespace {
+
+// The part every rewrite shares: the file opened first (while it is open here nobody can
+// take it away, and a missing file leaves its rewrite, perhaps the only copy, untouched),
+// the rewrite created, writeLines, and the rewrite checked whole and flushed, or deleted.
+RewriteResult WriteRewriteThrough(CLineFile& reader, const std::string& path, const std::string& rewritePath,
+                                  const std::function<void(CLineFile& rewrite)>& writeLines, RewriteIdentity* identity)
 {
     RewriteResult result;
-    // The file first: while it is open here nobody can take it away, and a missing file
-    // leaves its rewrite, perhaps the only copy, untouched.
     if (!OpenSharedLineFile(reader, path, CLineFile::modeRead)) {
         result.failedStep = RewriteStep::OpenFile;
         result.failure = DescribeOpenFailure(path, GetLastError());
@@ -150,23 +153,12 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
     }
     // One write call for many lines: the rewrite counts only once it is whole.
     rewrite.SetWriteBuffer(kRewriteWriteBuffer);
-    std::string line;
-    for (int number = 1; result.failure.empty() && reader.ReadLine(line); ++number) {
-        std::string text = edit(number, line, reader.HadLineEnd() != FALSE);
-        // The line end goes out as CR LF after every byte of the line: a line that itself
-        // ends in CR (CR CR LF in the file) keeps it.
-        if (!text.empty() && text.back() == '\n') {
-            text.back() = '\r';
-            text += '\n';
-        }
-        rewrite.WriteLine(text);
-        if (rewrite.HasWriteFailed()) {
-            result.failedStep = RewriteStep::WriteRewrite;
-            result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
-        }
-    }
-    // A read error is not the end of the file: a rewrite of part of it must not replace it.
-    if (result.failure.empty() && (reader.HasReadFailed() || !reader.IsEOF())) {
+    writeLines(rewrite);
+    if (rewrite.HasWriteFailed()) {
+        result.failedStep = RewriteStep::WriteRewrite;
+        result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
+    } else if (reader.HasReadFailed() || !reader.IsEOF()) {
+        // A read error is not the end of the file: a rewrite of part of it must not replace it.
         result.failedStep = RewriteStep::ReadFile;
         result.failure = DescribeReadFailure(path, reader.GetFailureCode());
     }
@@ -177,11 +169,89 @@ RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std
         result.failedStep = RewriteStep::WriteRewrite;
         result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
     }
+    if (result.failure.empty() && identity) {
+        // What the file will be once the rewrite takes its place: a rename keeps all of it.
+        BY_HANDLE_FILE_INFORMATION information;
+        identity->known = rewrite.KeepLastWriteTime(identity->lastWrite) && rewrite.GetFileInformation(information);
+        if (identity->known) {
+            identity->volume = information.dwVolumeSerialNumber;
+            identity->indexHigh = information.nFileIndexHigh;
+            identity->indexLow = information.nFileIndexLow;
+            identity->sizeHigh = information.nFileSizeHigh;
+            identity->sizeLow = information.nFileSizeLow;
+        }
+    }
     rewrite.Close();
     MarkStep(WorkStep::RewriteFlushed);
     // A partial rewrite must never be mistaken for a whole one; the file is intact.
     if (!result.failure.empty())
         DeleteFileA(rewritePath.c_str());
+    return result;
+}
+
+} // namespace
+
+bool RewriteIdentity::Matches(const BY_HANDLE_FILE_INFORMATION& information) const
+{
+    return known && information.dwVolumeSerialNumber == volume && information.nFileIndexHigh == indexHigh &&
+           information.nFileIndexLow == indexLow && information.nFileSizeHigh == sizeHigh &&
+           information.nFileSizeLow == sizeLow &&
+           information.ftLastWriteTime.dwHighDateTime == lastWrite.dwHighDateTime &&
+           information.ftLastWriteTime.dwLowDateTime == lastWrite.dwLowDateTime;
+}
+
+RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
+                           const LineEdit& edit)
+{
+    return WriteRewriteThrough(reader, path, rewritePath, [&](CLineFile& rewrite) {
+        std::string line;
+        for (int number = 1; !rewrite.HasWriteFailed() && reader.ReadLine(line); ++number) {
+            std::string text = edit(number, line, reader.HadLineEnd() != FALSE);
+            // The line end goes out as CR LF after every byte of the line: a line that itself
+            // ends in CR (CR CR LF in the file) keeps it.
+            if (!text.empty() && text.back() == '\n') {
+                text.back() = '\r';
+                text += '\n';
+            }
+            rewrite.WriteLine(text);
+        }
+    }, nullptr);
+}
+
+RewriteResult WriteRewriteOfLine(CLineFile& reader, const std::string& path, const std::string& rewritePath,
+                                 int lineNumber, const std::string& replacement, LineRewritten& rewritten)
+{
+    rewritten = LineRewritten();
+    std::size_t written = 0;
+    RewriteResult result = WriteRewriteThrough(reader, path, rewritePath, [&](CLineFile& rewrite) {
+        std::string span;
+        // Lines go over a buffer's worth at a time, not one by one.
+        const std::size_t kLinesAtOnce = 512;
+        bool more = true;
+        for (int number = 1; more && !rewrite.HasWriteFailed();) {
+            span.clear();
+            const std::size_t wanted = number < lineNumber ? std::min<std::size_t>(lineNumber - number, kLinesAtOnce)
+                                                            : kLinesAtOnce;
+            if (number == lineNumber) {
+                std::string line;
+                more = reader.ReadLine(line) != FALSE;
+                if (!more)
+                    break;
+                rewritten.lineStart = written;
+                span = replacement + "\r\n";
+                ++number;
+                rewritten.found = true;
+            } else {
+                const std::size_t got = reader.ReadLinesAsCrLf(wanted, span);
+                more = got == wanted;
+                number += static_cast<int>(got);
+            }
+            rewrite.WriteBytes(span.data(), span.size());
+            written += span.size();
+        }
+    }, &rewritten.identity);
+    if (result.failedStep != RewriteStep::Done)
+        rewritten = LineRewritten();
     return result;
 }
 

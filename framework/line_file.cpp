@@ -2,6 +2,8 @@
 
 #include "line_file_text.h"
 
+#include <cstring>
+
 namespace {
 
 // A run list of a few thousand lines in a few reads: each read is a call into the system.
@@ -110,6 +112,52 @@ BOOL CLineFile::ReadLine(std::string& line)
     return TRUE;
 }
 
+std::size_t CLineFile::ReadLinesAsCrLf(std::size_t count, std::string& out)
+{
+    std::size_t done = 0;
+    if (!IsOpen() || m_mode != modeRead)
+        return 0;
+    // A whole line and its CR LF: the most a line within the piece length spans.
+    const std::size_t longest = m_maxLineLength + 2;
+    std::string line;
+    while (done < count) {
+        if (m_buffer.size() - m_bufferOffset < longest)
+            FillBuffer();
+        if (m_readFailed)
+            break;
+        const char* const bytes = m_buffer.data();
+        const std::size_t end = m_buffer.size();
+        const std::size_t spanStart = m_bufferOffset;
+        std::size_t at = m_bufferOffset;
+        while (done < count && at < end) {
+            const std::size_t searched = end - at < longest ? end - at : longest;
+            const void* found = std::memchr(bytes + at, '\n', searched);
+            if (!found)
+                break;
+            const std::size_t feed = static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
+            // Only a line ReadLine gives whole, ended by CR LF, is already as a rewrite
+            // writes it.
+            if (feed == at || bytes[feed - 1] != '\r' || feed - at - 1 > m_maxLineLength)
+                break;
+            at = feed + 1;
+            ++done;
+        }
+        out.append(bytes + spanStart, at - spanStart);
+        m_bufferOffset = at;
+        if (done >= count || (at >= end && m_atEnd))
+            break;
+        if (at >= end || (end - at < longest && !m_atEnd))
+            continue;  // more bytes first
+        // A line of another form: cut and ended as ReadLine does.
+        if (!ReadLine(line))
+            break;
+        out += line;
+        out += "\r\n";
+        ++done;
+    }
+    return done;
+}
+
 BOOL CLineFile::WriteLine(const std::string& text)
 {
     if (!IsOpen() || m_mode == modeRead)
@@ -118,7 +166,7 @@ BOOL CLineFile::WriteLine(const std::string& text)
         std::string out;
         out.reserve(text.size() + 16);
         AppendWithCrLf(out, text);
-        WriteOut(out);
+        WriteOut(out.data(), out.size());
         return TRUE;
     }
     AppendWithCrLf(m_pendingWrites, text);
@@ -127,20 +175,38 @@ BOOL CLineFile::WriteLine(const std::string& text)
     return TRUE;
 }
 
-void CLineFile::WriteOut(const std::string& bytes)
+BOOL CLineFile::WriteBytes(const char* bytes, std::size_t size)
 {
-    DWORD written = 0;
-    if (!bytes.empty() && !m_writeFailed &&
-        (!WriteFile(m_file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-         written != bytes.size())) {
-        m_writeFailed = true;
-        m_failureCode = GetLastError();
+    if (!IsOpen() || m_mode == modeRead)
+        return FALSE;
+    if (m_writeBufferLimit == 0) {
+        WriteOut(bytes, size);
+        return TRUE;
+    }
+    m_pendingWrites.append(bytes, size);
+    if (m_pendingWrites.size() >= m_writeBufferLimit)
+        WritePending();
+    return TRUE;
+}
+
+void CLineFile::WriteOut(const char* bytes, std::size_t size)
+{
+    // In pieces a DWORD can count.
+    while (size > 0 && !m_writeFailed) {
+        const DWORD piece = static_cast<DWORD>(size < 0x40000000 ? size : 0x40000000);
+        DWORD written = 0;
+        if (!WriteFile(m_file, bytes, piece, &written, nullptr) || written != piece) {
+            m_writeFailed = true;
+            m_failureCode = GetLastError();
+        }
+        bytes += piece;
+        size -= piece;
     }
 }
 
 void CLineFile::WritePending()
 {
-    WriteOut(m_pendingWrites);
+    WriteOut(m_pendingWrites.data(), m_pendingWrites.size());
     m_pendingWrites.clear();
 }
 
@@ -191,6 +257,20 @@ BOOL CLineFile::Flush()
         m_failureCode = GetLastError();
     }
     return m_writeFailed ? FALSE : TRUE;
+}
+
+BOOL CLineFile::GetFileInformation(BY_HANDLE_FILE_INFORMATION& information) const
+{
+    return IsOpen() && GetFileInformationByHandle(m_file, &information);
+}
+
+BOOL CLineFile::KeepLastWriteTime(FILETIME& kept)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformation(information) || !SetFileTime(m_file, nullptr, nullptr, &information.ftLastWriteTime))
+        return FALSE;
+    kept = information.ftLastWriteTime;
+    return TRUE;
 }
 
 void CLineFile::Close()

@@ -28,11 +28,19 @@ public:
     // The next line without its line end, at most the piece length. FALSE when the
     // file is not open, nothing is left, or a read failed (HasReadFailed).
     virtual BOOL ReadLine(std::string& line);
+    // Reads up to count lines as ReadLine would and appends each to out as a rewrite
+    // gives it: its bytes and CR LF. Lines that already end in CR LF within the piece
+    // length go over together as spans of bytes, each line still found and checked.
+    // Returns how many were read; fewer than count at the end of the file or when a read
+    // failed (HasReadFailed).
+    virtual std::size_t ReadLinesAsCrLf(std::size_t count, std::string& out);
     // Whether a line end followed the line read last (a piece of a longer line, and a
     // last line without a line end, have none).
     BOOL HadLineEnd() const { return m_hadLineEnd; }
     // Writes the text as it is, with no line end added.
     virtual BOOL WriteLine(const std::string& text);
+    // Writes the bytes as they are: no line end is turned into CR LF.
+    BOOL WriteBytes(const char* bytes, std::size_t size);
     // From now until Close, writes gather up to this many bytes before they go to the
     // file in one call (Flush and Close write what is gathered). Only for a file that
     // means nothing until it is whole, such as a rewrite: a line is not on the disk
@@ -47,6 +55,11 @@ public:
     BOOL IsOpen() const { return m_file != INVALID_HANDLE_VALUE; }
     // Forces what was written onto the disk; FALSE when that failed or a write had.
     BOOL Flush();
+    // The open file's identity and size as the system has them.
+    BOOL GetFileInformation(BY_HANDLE_FILE_INFORMATION& information) const;
+    // Fixes the open file's last-write time at what it is now, so that closing it does
+    // not move it (a file system may stamp a written file as its handle closes).
+    BOOL KeepLastWriteTime(FILETIME& kept);
     // Whether every write since Open reached the file.
     BOOL HasWriteFailed() const { return m_writeFailed; }
     // Whether a read since Open failed: the lines read so far are not the whole file.
@@ -56,7 +69,7 @@ public:
 
 private:
     BOOL FillBuffer();
-    void WriteOut(const std::string& bytes);
+    void WriteOut(const char* bytes, std::size_t size);
     void WritePending();
 
     std::size_t m_maxLineLength;

@@ -40,14 +40,25 @@ RunListState RestoreRunList(std::string& failure)
     return state;
 }
 
-std::string RewriteRunList(CLineFile& reader, const LineEdit& edit)
+std::string RewriteRunList(CLineFile& reader, int lineNumber, const std::string& replacement,
+                           LineRewritten& rewritten)
 {
-    const RewriteResult written = WriteRewrite(reader, kRunListPath, kRunListRewritePath, edit);
+    const RewriteResult written =
+        WriteRewriteOfLine(reader, kRunListPath, kRunListRewritePath, lineNumber, replacement, rewritten);
     if (written.failedStep != RewriteStep::Done)
         return written.failure;
+    if (!rewritten.found) {
+        // Shortened by another program since the entry was read: nothing to put in place.
+        DeleteFileA(kRunListRewritePath);
+        return std::string(kRunListPath) + " no longer has line " + std::to_string(lineNumber);
+    }
     // Where the system has no one-step replacement the list steps aside under a known
     // name until its rewrite stands: RestoreRunList puts back what a cut leaves.
     const DWORD error = MoveRewriteIntoPlace(kRunListRewritePath, kRunListPath, kRunListAsidePath);
     MarkStep(WorkStep::RewriteMoved);
-    return error == ERROR_SUCCESS ? std::string() : DescribeMoveFailure(kRunListRewritePath, kRunListPath, error);
+    if (error != ERROR_SUCCESS) {
+        rewritten = LineRewritten();
+        return DescribeMoveFailure(kRunListRewritePath, kRunListPath, error);
+    }
+    return std::string();
 }

@@ -28,8 +28,10 @@ RunListState RestoreRunList(std::string& failure);
 // cut off after its renames left beside it. Called once as the walk begins.
 void DeleteLeftRunListCopies();
 
-// Rewrites the run list through "~RUN.NUV", every line as edit gives it, read through
-// reader. Empty when the rewrite is the run list now; otherwise why not, with the list as
-// it was (9x family: if even renaming it back failed, set aside beside its whole rewrite,
-// which RestoreRunList puts back).
-std::string RewriteRunList(CLineFile& reader, const LineEdit& edit);
+// Rewrites the run list through "~RUN.NUV" with replacement in the place of line number
+// lineNumber and every other line as it is, read through reader. Empty when the rewrite
+// is the run list now; otherwise why not, with the list as it was (9x family: if even
+// renaming it back failed, set aside beside its whole rewrite, which RestoreRunList puts
+// back). A list that no longer has the line stays as it is: the line cannot be stamped.
+std::string RewriteRunList(CLineFile& reader, int lineNumber, const std::string& replacement,
+                           LineRewritten& rewritten);

@@ -33,7 +33,8 @@ CPP_CALLS = (
     "RegDeleteValueA", "RegDeleteValueW", "RegDeleteValue", "RegDeleteKeyA", "RegDeleteKeyW", "RegDeleteKey",
     "RegDeleteKeyExA", "RegDeleteKeyExW", "RegSetValueExA", "RegSetValueExW", "RegSetValueEx",
     "DeleteFileWithRetries", "MoveFileWithRetries", "MoveRewriteIntoPlace", "ReplaceWholeFile",
-    "RestoreReplacedFile", "RestoreRunList", "RewriteRunList", "WriteRewrite", "DeleteLeftAsideCopies",
+    "RestoreReplacedFile", "RestoreRunList", "RewriteRunList", "WriteRewrite", "WriteRewriteOfLine",
+    "DeleteLeftAsideCopies",
     "DeleteLeftRunListCopies",
     "DeleteTree", "CleanupInstallationFiles",
 )

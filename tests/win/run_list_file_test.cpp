@@ -1,6 +1,7 @@
 // The run list on disk: reading line ends, rewriting one entry, surviving interruptions.
 #include "engine_test_support.h"
 
+#include "file_rewrite.h"
 #include "line_file.h"
 #include "pause.h"
 #include "run_list_file.h"
@@ -45,6 +46,14 @@ public:
     BOOL ReadLine(std::string& line) override
     {
         return m_read++ < m_goodLines ? CControlManager::ReadLine(line) : FALSE;
+    }
+    // Line by line, so that the failure comes where it is set.
+    std::size_t ReadLinesAsCrLf(std::size_t count, std::string& out) override
+    {
+        std::size_t done = 0;
+        for (std::string line; done < count && ReadLine(line); ++done)
+            out += line + "\r\n";
+        return done;
     }
 
 private:
@@ -106,6 +115,54 @@ TEST_F(LineFileTest, WritesLineFeedsAsCrLfAndAppends)
     EXPECT_FALSE(file.Open("C:\\VELK\\no such folder\\x.txt", CLineFile::modeWrite));
 }
 
+
+TEST_F(LineFileTest, ARewriteOfOneLineIsByteForByteTheLineByLineRewrite)
+{
+    // Spans are copied only where the bytes already are what the line-by-line rewrite
+    // writes; every other form must come out as it does there.
+    std::string big;
+    for (int i = 0; big.size() < 200 * 1024; ++i)
+        big += std::string(i % 97, 'a' + i % 26) + (i % 7 == 0 ? "\n" : "\r\n");
+    const std::string contents[] = {
+        "",
+        "one\r\ntwo\r\nthree\r\n",
+        "one\ntwo\r\nthree",
+        "cr\r\r\nlone\rcr\r\n\r\n\n",
+        std::string("nul\0byte\r\n", 10) + "x\r\n",
+        std::string(4095, 'x') + "\r\n" + std::string(4094, 'y') + "\r\r\n" + std::string(4096, 'z') + "\r\nend\r\n",
+        std::string(4095, 'x') + "\r" + std::string(3, 'y') + "\r\n" + std::string(10000, 'w') + "\nlast",
+        big,
+    };
+    const char kFile[] = "C:\\VELK\\lines.txt";
+    const char kLineRewrite[] = "C:\\VELK\\~lines.txt";
+    const std::string replacement = "OSTREL.DLL, NEW, , , , START 18:25:04";
+    for (const std::string& content : contents) {
+        WriteWholeFile(kFile, content);
+        const int lines = static_cast<int>(ReadAllLines(kFile).size());
+        for (const int number : {1, 2, lines / 2 + 1, lines, lines + 1}) {
+            if (number < 1)
+                continue;
+            SCOPED_TRACE(std::to_string(content.size()) + " bytes, line " + std::to_string(number));
+            WriteWholeFile(kFile, content);
+            CLineFile reader;
+            RewriteResult result = WriteRewrite(reader, kFile, kLineRewrite, [&](int n, const std::string& line, bool) {
+                return (n == number ? replacement : line) + "\n";
+            });
+            ASSERT_EQ(result.failedStep, RewriteStep::Done);
+            const std::string expected = ReadWholeFile(kLineRewrite);
+            LineRewritten rewritten;
+            result = WriteRewriteOfLine(reader, kFile, kLineRewrite, number, replacement, rewritten);
+            ASSERT_EQ(result.failedStep, RewriteStep::Done);
+            EXPECT_EQ(ReadWholeFile(kLineRewrite), expected);
+            EXPECT_EQ(rewritten.found, number <= lines);
+            if (number <= lines) {
+                EXPECT_EQ(expected.substr(rewritten.lineStart, replacement.size() + 2), replacement + "\r\n");
+                EXPECT_TRUE(rewritten.identity.known);
+            }
+            EXPECT_EQ(ReadWholeFile(kFile), content);
+        }
+    }
+}
 class RunListTest : public EngineTest
 {
 protected:
