@@ -3,6 +3,7 @@
 #include "line_file_text.h"
 #include "local_time.h"
 #include "nuv_app.h"
+#include "os_family.h"
 #include "run_list_file.h"
 #include "run_list_text.h"
 #include "step_marks.h"
@@ -348,6 +349,21 @@ void CControlManager::UnloadWrappers()
     }
 }
 
+bool CControlManager::ResumeAfterStampedLine()
+{
+    // Only where a file's identity and last-write time prove that it is still what the
+    // engine wrote: the 9x family's two-second times and unstable file index cannot.
+    if (!m_resume.identity.known || m_resume.position != m_position || GetRunningOSFamily() != OSFamilyNT)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformation(information) || !m_resume.identity.Matches(information) ||
+        m_resume.lineStart > 0x7fffffffULL || !Seek(static_cast<long>(m_resume.lineStart), FILE_BEGIN))
+        return false;
+    // The line stamped last, where it was written: the list goes on after it.
+    std::string line;
+    return ReadLine(line) && HadLineEnd() && line == m_resume.line;
+}
+
 CRunEntry* CControlManager::GetEntry()
 {
     m_runListFailure.clear();
@@ -360,9 +376,15 @@ CRunEntry* CControlManager::GetEntry()
     }
     std::string line;
     bool found = false;
-    int skipped = 0;
-    while (skipped < m_position && ReadLine(line))
-        ++skipped;
+    int skipped = m_position;
+    // The next entry from where the last stamp left it, or else from the top.
+    if (!ResumeAfterStampedLine()) {
+        skipped = 0;
+        if (SeekToBegin())
+            while (skipped < m_position && ReadLine(line))
+                ++skipped;
+    }
+    m_resume = ResumePoint();
     if (skipped == m_position) {
         while (!found) {
             ++m_position;
@@ -417,8 +439,14 @@ BOOL CControlManager::UpdateEntry(const CRunEntry& entry)
     }
     const int lineNumber = entry.GetLineNumber();
     // Every line gets a line end, a last line that had none too.
-    m_runListFailure = RewriteRunList(*this, [&](int number, const std::string& line, bool) {
-        return (number == lineNumber ? replacement : line) + "\n";
-    });
-    return m_runListFailure.empty() ? TRUE : FALSE;
+    LineRewritten rewritten;
+    m_runListFailure = RewriteRunList(*this, lineNumber, replacement, rewritten);
+    m_resume = ResumePoint();
+    if (!m_runListFailure.empty())
+        return FALSE;
+    m_resume.position = lineNumber;
+    m_resume.lineStart = rewritten.lineStart;
+    m_resume.line = replacement;
+    m_resume.identity = rewritten.identity;
+    return TRUE;
 }

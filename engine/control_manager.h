@@ -3,6 +3,7 @@
 // the START, STOP and CLEAN stamps back into the run list between them.
 #pragma once
 
+#include "file_rewrite.h"
 #include "line_file.h"
 #include "run_entry.h"
 #include "wrapper.h"
@@ -51,6 +52,20 @@ private:
     void Report(const char* format, const CRunEntry& entry);
     void SendProgress(UINT message, LPARAM lParam);
 
+    // Where the line stamped last stands in the list as the engine wrote it, so that the
+    // next entry is read from there and not from the top.
+    struct ResumePoint
+    {
+        int position = 0;  // its line number
+        unsigned long long lineStart = 0;
+        std::string line;
+        RewriteIdentity identity;
+    };
+    // Whether the open list is still as the last stamp wrote it; if so, read up to the end
+    // of the stamped line.
+    bool ResumeAfterStampedLine();
+
     int m_position;
     std::string m_runListFailure;
+    ResumePoint m_resume;
 };

@@ -5,6 +5,7 @@
 #include "text.h"
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -18,11 +19,17 @@ std::string PluginPath(const std::string& name)
 }
 
 std::vector<std::pair<UINT, LPARAM>> g_progress;
+// Another program's change to the run list, made as the first entry is reported done.
+std::function<void()> g_changeAtFirstStep;
 
 LRESULT CALLBACK RecordProgress(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_PROGRESS_INIT || message == WM_PROGRESS_STEP)
         g_progress.push_back({message, lParam});
+    if (message == WM_PROGRESS_STEP && g_changeAtFirstStep) {
+        g_changeAtFirstStep();
+        g_changeAtFirstStep = nullptr;
+    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -39,6 +46,12 @@ void TickSwitchesDuringInstall()
     CDevMode* devMode = g_operatorApp->GetDevMode();
     devMode->SetSkipReboots(TRUE);
     devMode->SetDisableAppCleanup(TRUE);
+}
+
+// Another program that empties the run list while an entry installs.
+void EmptyRunListDuringInstall()
+{
+    WriteWholeFile(kRunList, "");
 }
 
 // A scanner that comes upon the run list while an entry installs and keeps it open.
@@ -491,6 +504,58 @@ TEST_F(WalkTest, AStampThatCannotBeRecordedFailsTheRunAndNothingIsInstalledUnrec
         EXPECT_FALSE(fresh.IsSystemShutdownRequested());
         EXPECT_TRUE(fresh.IsErrorFlagEnabled());
     }
+}
+
+TEST_F(WalkTest, AListAnotherProgramChangesBetweenEntriesIsReadAsItIsNow)
+{
+    // The engine reads on from where its last stamp left the list only while the list is
+    // still what it wrote.
+    const std::string done = ", , , , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n";
+    const std::string one = Scripted() + ", one" + done;
+    const std::string entries = "create 1\npre 1\ninstall 1 0 one\npost 1\ndestroy 1\n";
+    struct Row {
+        const char* name;
+        std::string changed;  // the list as the other program leaves it after the first entry
+        std::string calls;
+        std::string after;
+    } rows[] = {
+        {"the next entry changed in place", one + Scripted() + ",TWO\r\n",
+         entries + "create 2\npre 2\ninstall 2 0 TWO\npost 2\ndestroy 2\n", one + Scripted() + ", TWO" + done},
+        // Read from the top: the first entry, now the second line, is found finished.
+        {"a remark put in front", "# remark\r\n" + one + Scripted() + ",two\r\n",
+         entries + "create 2\ndestroy 2\ncreate 3\npre 3\ninstall 3 0 two\npost 3\ndestroy 3\n",
+         "# remark\r\n" + one + Scripted() + ", two" + done},
+        {"cut after the first entry", one, entries, one},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        reset();
+        WriteWholeFile(kRunList, Scripted() + ",one\r\n" + Scripted() + ",two\r\n");
+        g_changeAtFirstStep = [&] { WriteWholeFile(kRunList, row.changed); };
+        CTestApp fresh;
+        fresh.SetMainWindow(window);
+        fresh.GetControlManager().InstallApplications();
+        g_changeAtFirstStep = nullptr;
+        EXPECT_FALSE(FileExists(kErr));
+        EXPECT_EQ(Record(), row.calls);
+        EXPECT_EQ(RunList(), row.after);
+    }
+}
+
+TEST_F(WalkTest, AStampForALineAnotherProgramRemovedIsAFailureAndTheListStaysAsItIs)
+{
+    const auto setInstallHook =
+        reinterpret_cast<SetInstallHookProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetInstallHook")));
+    ASSERT_NE(setInstallHook, nullptr);
+    setInstallHook(EmptyRunListDuringInstall);
+    WriteWholeFile(kRunList, Scripted() + ",one,,,REBOOT\r\n");
+    Walk();
+    EXPECT_EQ(ReadWholeFile(kErr), "Unable to record the STOP stamp in the run list: C:\\VELK\\RUN.NUV no longer has "
+                                   "line 1\r\n\t'" + Scripted() + ", one, , , REBOOT, START " + stamp + ", STOP " +
+                                       stamp + "'\r\n");
+    EXPECT_EQ(RunList(), "");
+    EXPECT_FALSE(FileExists("C:\\VELK\\~RUN.NUV"));
+    EXPECT_FALSE(app.IsSystemShutdownRequested());
 }
 
 TEST_F(WalkTest, ARunListOfAnyFormOrHeldIsWalkedAsFarAsItCanBeAndNeverLost)
