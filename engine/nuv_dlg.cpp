@@ -27,7 +27,8 @@ HHOOK g_keyboardHook = nullptr;
 } // namespace
 
 CNUVDlg::CNUVDlg()
-    : CDialog(IDD_NUV_DIALOG), m_waitCursor(TRUE), m_devModeDlg(nullptr),
+    : CDialog(IDD_NUV_DIALOG), m_waitCursor(TRUE), m_devModeDlg(nullptr), m_bar(nullptr), m_dots(nullptr),
+      m_dotsThatFit(0),
       m_icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_NUV)))
 {
 }
@@ -68,11 +69,10 @@ BOOL CNUVDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PROGRESS_STEP: {
         // The bar repaints when this thread is idle again, not while the worker waits
         // for the answer: a repaint there costs the worker milliseconds per entry.
-        HWND bar = GetDlgItem(m_hWnd, IDC_PROGRESS_BAR);
-        SendMessageA(bar, WM_SETREDRAW, FALSE, 0);
-        SendMessageA(bar, PBM_STEPIT, 0, 0);
-        SendMessageA(bar, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(bar, nullptr, TRUE);
+        SendMessageA(m_bar, WM_SETREDRAW, FALSE, 0);
+        SendMessageA(m_bar, PBM_STEPIT, 0, 0);
+        SendMessageA(m_bar, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(m_bar, nullptr, TRUE);
         return SetResult(0);
     }
     case WM_QUERY_ERRORFLAG:
@@ -148,6 +148,13 @@ BOOL CNUVDlg::OnInitDialog()
     SetDlgItemTextA(m_hWnd, IDC_PROGRESS_TEXT, m_progressText.c_str());
     SetDlgItemTextA(m_hWnd, IDC_PROGRESS_DOTS, m_dotsText.c_str());
     LayoutProgressWindow();
+    m_bar = GetDlgItem(m_hWnd, IDC_PROGRESS_BAR);
+    m_dots = GetDlgItem(m_hWnd, IDC_PROGRESS_DOTS);
+    // Measured once, not on every tick: a line of dots is as wide as its dots.
+    RECT dotsRect;
+    GetClientRect(m_dots, &dotsRect);
+    const int dotsWidth = dotsRect.right - dotsRect.left;
+    m_dotsThatFit = dotsWidth > 0 ? CountCharactersThatFit(m_dots, std::string(dotsWidth + 1, '.'), dotsWidth) : 0;
     SetWindowTextA(m_hWnd, m_texts.title.c_str());
     SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
@@ -209,11 +216,8 @@ void CNUVDlg::OnTimer(UINT_PTR timer)
 {
     if (timer == IDT_DOTS) {
         m_dotsText += '.';
-        HWND dots = GetDlgItem(m_hWnd, IDC_PROGRESS_DOTS);
-        RECT r;
-        GetClientRect(dots, &r);
-        SetDlgItemTextA(m_hWnd, IDC_PROGRESS_DOTS, m_dotsText.c_str());
-        if (MeasureControlText(dots, m_dotsText).width > r.right - r.left)
+        SetWindowTextA(m_dots, m_dotsText.c_str());
+        if (m_dotsText.size() > m_dotsThatFit)
             m_dotsText.clear();
     } else if (timer == IDT_RESTART) {
         KillTimer(m_hWnd, IDT_RESTART);

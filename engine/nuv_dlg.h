@@ -63,6 +63,10 @@ private:
     MessageTexts m_texts;
     std::string m_progressText;
     std::string m_dotsText;
+    // Looked up once: the controls each step and each tick change.
+    HWND m_bar;
+    HWND m_dots;
+    std::size_t m_dotsThatFit;  // the dots begin again once there are more
     HICON m_icon;
     CRestartDlg m_restartDlg;
     CWorkerThread m_worker;

@@ -48,6 +48,17 @@ TextMetricsOfControl MeasureControlText(HWND control, const std::string& text)
     return result;
 }
 
+int CountCharactersThatFit(HWND control, const std::string& text, int width)
+{
+    CControlDC dc(control);
+    int fit = 0;
+    SIZE size = {0, 0};
+    if (!dc.Get() || text.empty() ||
+        !GetTextExtentExPointA(dc.Get(), text.c_str(), static_cast<int>(text.size()), width, &fit, nullptr, &size))
+        return static_cast<int>(text.size());
+    return fit;
+}
+
 int GetLinesNeeded(int textWidth, int controlWidth)
 {
     if (controlWidth <= 0)

@@ -14,6 +14,10 @@ struct TextMetricsOfControl
 
 TextMetricsOfControl MeasureControlText(HWND control, const std::string& text);
 
+// How many of the text's first characters fit on one line of the given width in the
+// control's font (all of them when all fit).
+int CountCharactersThatFit(HWND control, const std::string& text, int width);
+
 // Lines the text needs in a control of the given width: rounded up, at least 1.
 int GetLinesNeeded(int textWidth, int controlWidth);
 

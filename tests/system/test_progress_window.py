@@ -33,6 +33,21 @@ def test_progress_window_in_the_top_right_corner_with_its_texts(make_pc, artefac
         return json.loads(pc.run(probe, "--measure", "MS Sans Serif", "8", text, str(text_width),
                                  check=True).stdout)
 
+    # The dots grow every tick and begin again once one more would not fit their control.
+    dots_width = child(window, 1006)["rect"]["right"] - child(window, 1006)["rect"]["left"]
+    low, high = 0, dots_width + 1
+    while high - low > 1:
+        middle = (low + high) // 2
+        low, high = (middle, high) if measure("." * middle)["width"] <= dots_width else (low, middle)
+    seen = []
+    while not (len(seen) > 1 and seen[-1] < seen[-2]):
+        assert len(seen) < 300, (low, seen)
+        seen.append(child(wait_for_window(pc, probe, is_engine_window), 1006)["text"])
+        assert set(seen[-1]) <= {"."}
+        seen[-1] = len(seen[-1])
+    # Sampled every few ticks: the longest seen lies a little below the most that fit.
+    assert low - 8 <= seen[-2] <= low + 1, (low, seen)
+
     # An in-progress text between two and three times as wide as its control.
     text = "Now completing"
     while True:
