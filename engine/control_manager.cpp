@@ -61,6 +61,21 @@ const char kStampNotRecorded[] = "Unable to record the %s stamp in the run list:
 const char kRunListUnreadable[] = "Unable to read the run list: ";
 const char kLineTooLong[] = "the line with its stamps would be longer than 4095 characters";
 
+// Whether the run list's volume keeps a file's last-write time to the 100 ns and its file
+// index through renames (NTFS), so that they can prove the list unchanged; FAT's
+// two-second times cannot.
+bool HasPreciseFileTimes()
+{
+    static const bool precise = [] {
+        const std::string root(kRunListPath, 3);
+        char fileSystem[MAX_PATH + 1] = {};
+        return GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                     sizeof fileSystem) &&
+               lstrcmpiA(fileSystem, "NTFS") == 0;
+    }();
+    return precise;
+}
+
 // The development-mode settings as they are now: an operator may open "Dev Mode" and
 // change a switch at any moment, also while an entry installs.
 CDevMode* GetActiveDevMode(CNUVApp* app)
@@ -353,7 +368,8 @@ bool CControlManager::ResumeAfterStampedLine()
 {
     // Only where a file's identity and last-write time prove that it is still what the
     // engine wrote: the 9x family's two-second times and unstable file index cannot.
-    if (!m_resume.identity.known || m_resume.position != m_position || GetRunningOSFamily() != OSFamilyNT)
+    if (!m_resume.identity.known || m_resume.position != m_position || GetRunningOSFamily() != OSFamilyNT ||
+        !HasPreciseFileTimes())
         return false;
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformation(information) || !m_resume.identity.Matches(information) ||

@@ -222,7 +222,7 @@ RewriteResult WriteRewriteOfLine(CLineFile& reader, const std::string& path, con
                                  int lineNumber, const std::string& replacement, LineRewritten& rewritten)
 {
     rewritten = LineRewritten();
-    std::size_t written = 0;
+    unsigned long long written = 0;
     RewriteResult result = WriteRewriteThrough(reader, path, rewritePath, [&](CLineFile& rewrite) {
         std::string span;
         // Lines go over a buffer's worth at a time, not one by one.

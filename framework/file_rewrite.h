@@ -70,8 +70,9 @@ struct LineRewritten
 
 // WriteRewrite with an edit that puts replacement in the place of line number lineNumber
 // and gives every other line as it is, read as ReadLine reads it with CR LF after it; the
-// lines around it go over as spans of bytes. A file without that line is rewritten
-// whole all the same (rewritten.found tells).
+// lines around it go over as spans of bytes. The replacement is one line: it holds no
+// line end. A file without that line is rewritten whole all the same (rewritten.found
+// tells).
 RewriteResult WriteRewriteOfLine(CLineFile& reader, const std::string& path, const std::string& rewritePath,
                                  int lineNumber, const std::string& replacement, LineRewritten& rewritten);
 

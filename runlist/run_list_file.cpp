@@ -49,7 +49,7 @@ std::string RewriteRunList(CLineFile& reader, int lineNumber, const std::string&
         return written.failure;
     if (!rewritten.found) {
         // Shortened by another program since the entry was read: nothing to put in place.
-        DeleteFileA(kRunListRewritePath);
+        DeleteFileWithRetries(kRunListRewritePath);
         return std::string(kRunListPath) + " no longer has line " + std::to_string(lineNumber);
     }
     // Where the system has no one-step replacement the list steps aside under a known

@@ -123,6 +123,16 @@ TEST_F(LineFileTest, ARewriteOfOneLineIsByteForByteTheLineByLineRewrite)
     std::string big;
     for (int i = 0; big.size() < 200 * 1024; ++i)
         big += std::string(i % 97, 'a' + i % 26) + (i % 7 == 0 ? "\n" : "\r\n");
+    // The file is read 64 KB at a time: a CR LF cut by the first read, and a line of the
+    // longest length across the second.
+    const std::string filler = std::string(98, 'f') + "\r\n";
+    std::string split;
+    for (int i = 0; i < 655; ++i)
+        split += filler;
+    split += std::string(35, 'c') + "\r\n";
+    while (split.size() < 2 * 65536 - 2000)
+        split += filler;
+    split += std::string(4095, 'l') + "\r\n" + std::string(4095, 'm') + "\nend";
     const std::string contents[] = {
         "",
         "one\r\ntwo\r\nthree\r\n",
@@ -132,6 +142,7 @@ TEST_F(LineFileTest, ARewriteOfOneLineIsByteForByteTheLineByLineRewrite)
         std::string(4095, 'x') + "\r\n" + std::string(4094, 'y') + "\r\r\n" + std::string(4096, 'z') + "\r\nend\r\n",
         std::string(4095, 'x') + "\r" + std::string(3, 'y') + "\r\n" + std::string(10000, 'w') + "\nlast",
         big,
+        split,
     };
     const char kFile[] = "C:\\VELK\\lines.txt";
     const char kLineRewrite[] = "C:\\VELK\\~lines.txt";
