@@ -17,8 +17,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
     const long long microseconds = now.QuadPart / frequency.QuadPart * 1000000LL +
                                    now.QuadPart % frequency.QuadPart * 1000000LL / frequency.QuadPart;
     const std::string line = std::to_string(microseconds) + "\r\n";
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The last program's handle may not be closed yet under a loaded system: a stamp lost
+    // would cost the whole walk.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 200 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            Sleep(5);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     DWORD written = 0;
