@@ -368,11 +368,11 @@ bool CControlManager::ResumeAfterStampedLine()
 {
     // Only where a file's identity and last-write time prove that it is still what the
     // engine wrote: the 9x family's two-second times and unstable file index cannot.
-    if (!m_resume.identity.known || m_resume.position != m_position || GetRunningOSFamily() != OSFamilyNT ||
+    if (!m_resume.identityKnown || m_resume.position != m_position || GetRunningOSFamily() != OSFamilyNT ||
         !HasPreciseFileTimes())
         return false;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformation(information) || !m_resume.identity.Matches(information) ||
+    FileIdentity identity;
+    if (!GetFileIdentity(identity) || !(identity == m_resume.identity) ||
         m_resume.lineStart > 0x7fffffffULL || !Seek(static_cast<long>(m_resume.lineStart), FILE_BEGIN))
         return false;
     // The line stamped last, where it was written: the list goes on after it.
@@ -463,6 +463,7 @@ BOOL CControlManager::UpdateEntry(const CRunEntry& entry)
     m_resume.position = lineNumber;
     m_resume.lineStart = rewritten.lineStart;
     m_resume.line = replacement;
+    m_resume.identityKnown = rewritten.identityKnown;
     m_resume.identity = rewritten.identity;
     return TRUE;
 }

@@ -59,7 +59,8 @@ private:
         int position = 0;  // its line number
         unsigned long long lineStart = 0;
         std::string line;
-        RewriteIdentity identity;
+        bool identityKnown = false;
+        FileIdentity identity;
     };
     // Whether the open list is still as the last stamp wrote it; if so, read up to the end
     // of the stamped line.

@@ -129,7 +129,7 @@ namespace {
 // take it away, and a missing file leaves its rewrite, perhaps the only copy, untouched),
 // the rewrite created, writeLines, and the rewrite checked whole and flushed, or deleted.
 RewriteResult WriteRewriteThrough(CLineFile& reader, const std::string& path, const std::string& rewritePath,
-                                  const std::function<void(CLineFile& rewrite)>& writeLines, RewriteIdentity* identity)
+                                  const std::function<void(CLineFile& rewrite)>& writeLines, LineRewritten* rewritten)
 {
     RewriteResult result;
     if (!OpenSharedLineFile(reader, path, CLineFile::modeRead)) {
@@ -169,18 +169,8 @@ RewriteResult WriteRewriteThrough(CLineFile& reader, const std::string& path, co
         result.failedStep = RewriteStep::WriteRewrite;
         result.failure = WithErrorNumber(rewritePath + kWriteFailed, rewrite.GetFailureCode());
     }
-    if (result.failure.empty() && identity) {
-        // What the file will be once the rewrite takes its place: a rename keeps all of it.
-        BY_HANDLE_FILE_INFORMATION information;
-        identity->known = rewrite.KeepLastWriteTime(identity->lastWrite) && rewrite.GetFileInformation(information);
-        if (identity->known) {
-            identity->volume = information.dwVolumeSerialNumber;
-            identity->indexHigh = information.nFileIndexHigh;
-            identity->indexLow = information.nFileIndexLow;
-            identity->sizeHigh = information.nFileSizeHigh;
-            identity->sizeLow = information.nFileSizeLow;
-        }
-    }
+    if (result.failure.empty() && rewritten)
+        rewritten->identityKnown = rewrite.KeepLastWriteTime() && rewrite.GetFileIdentity(rewritten->identity);
     rewrite.Close();
     MarkStep(WorkStep::RewriteFlushed);
     // A partial rewrite must never be mistaken for a whole one; the file is intact.
@@ -190,15 +180,6 @@ RewriteResult WriteRewriteThrough(CLineFile& reader, const std::string& path, co
 }
 
 } // namespace
-
-bool RewriteIdentity::Matches(const BY_HANDLE_FILE_INFORMATION& information) const
-{
-    return known && information.dwVolumeSerialNumber == volume && information.nFileIndexHigh == indexHigh &&
-           information.nFileIndexLow == indexLow && information.nFileSizeHigh == sizeHigh &&
-           information.nFileSizeLow == sizeLow &&
-           information.ftLastWriteTime.dwHighDateTime == lastWrite.dwHighDateTime &&
-           information.ftLastWriteTime.dwLowDateTime == lastWrite.dwLowDateTime;
-}
 
 RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
                            const LineEdit& edit)
@@ -249,7 +230,7 @@ RewriteResult WriteRewriteOfLine(CLineFile& reader, const std::string& path, con
             rewrite.WriteBytes(span.data(), span.size());
             written += span.size();
         }
-    }, &rewritten.identity);
+    }, &rewritten);
     if (result.failedStep != RewriteStep::Done)
         rewritten = LineRewritten();
     return result;

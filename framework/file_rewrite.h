@@ -49,23 +49,15 @@ struct RewriteResult
 RewriteResult WriteRewrite(CLineFile& reader, const std::string& path, const std::string& rewritePath,
                            const LineEdit& edit);
 
-// What a rewrite's file is as it takes the file's place (a rename keeps all of it), so
-// that a later reader can tell whether the file is still the rewrite as written.
-struct RewriteIdentity
-{
-    bool known = false;
-    DWORD volume = 0, indexHigh = 0, indexLow = 0, sizeHigh = 0, sizeLow = 0;
-    FILETIME lastWrite = {0, 0};
-
-    bool Matches(const BY_HANDLE_FILE_INFORMATION& information) const;
-};
-
 // Where a rewrite of one line put it.
 struct LineRewritten
 {
     bool found = false;                // the file had the line
     unsigned long long lineStart = 0;  // the byte offset of the line in the rewrite
-    RewriteIdentity identity;
+    bool identityKnown = false;
+    // The rewrite as it takes the file's place: a rename keeps all of it, so a later
+    // reader can tell whether the file is still the rewrite as written.
+    FileIdentity identity;
 };
 
 // WriteRewrite with an edit that puts replacement in the place of line number lineNumber

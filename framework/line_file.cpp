@@ -259,18 +259,60 @@ BOOL CLineFile::Flush()
     return m_writeFailed ? FALSE : TRUE;
 }
 
-BOOL CLineFile::GetFileInformation(BY_HANDLE_FILE_INFORMATION& information) const
+namespace {
+
+// The native query of the NT family, bound at run time: GetFileInformationByHandle also
+// asks for the volume's serial number, which costs Wine a fifth of a millisecond.
+typedef LONG(WINAPI* QueryInformationFileProc)(HANDLE, void* ioStatus, void* information, ULONG length,
+                                               int informationClass);
+const int kFileInternalInformation = 6;
+
+struct IoStatus
 {
-    return IsOpen() && GetFileInformationByHandle(m_file, &information);
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+
+QueryInformationFileProc GetQueryInformationFile()
+{
+    static const QueryInformationFileProc query = [] {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return ntdll ? reinterpret_cast<QueryInformationFileProc>(
+                           reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")))
+                     : nullptr;
+    }();
+    return query;
 }
 
-BOOL CLineFile::KeepLastWriteTime(FILETIME& kept)
+} // namespace
+
+BOOL CLineFile::GetFileIdentity(FileIdentity& identity) const
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformation(information) || !SetFileTime(m_file, nullptr, nullptr, &information.ftLastWriteTime))
+    const QueryInformationFileProc query = GetQueryInformationFile();
+    if (!IsOpen() || !query)
         return FALSE;
-    kept = information.ftLastWriteTime;
+    IoStatus status = {};
+    LARGE_INTEGER index = {};
+    if (query(m_file, &status, &index, sizeof index, kFileInternalInformation) < 0)
+        return FALSE;
+    DWORD sizeHigh = 0;
+    const DWORD sizeLow = GetFileSize(m_file, &sizeHigh);
+    if ((sizeLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) ||
+        !GetFileTime(m_file, nullptr, nullptr, &identity.lastWrite))
+        return FALSE;
+    identity.index = static_cast<unsigned long long>(index.QuadPart);
+    identity.size = (static_cast<unsigned long long>(sizeHigh) << 32) | sizeLow;
     return TRUE;
+}
+
+BOOL CLineFile::KeepLastWriteTime()
+{
+    FILETIME lastWrite;
+    return IsOpen() && GetFileTime(m_file, nullptr, nullptr, &lastWrite) &&
+           SetFileTime(m_file, nullptr, nullptr, &lastWrite);
 }
 
 void CLineFile::Close()

@@ -10,6 +10,20 @@
 
 #include <string>
 
+// What tells one state of a file from another without reading it.
+struct FileIdentity
+{
+    unsigned long long index = 0;
+    unsigned long long size = 0;
+    FILETIME lastWrite = {0, 0};
+
+    bool operator==(const FileIdentity& other) const
+    {
+        return index == other.index && size == other.size && lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
+               lastWrite.dwHighDateTime == other.lastWrite.dwHighDateTime;
+    }
+};
+
 class CLineFile
 {
 public:
@@ -55,11 +69,12 @@ public:
     BOOL IsOpen() const { return m_file != INVALID_HANDLE_VALUE; }
     // Forces what was written onto the disk; FALSE when that failed or a write had.
     BOOL Flush();
-    // The open file's identity and size as the system has them.
-    BOOL GetFileInformation(BY_HANDLE_FILE_INFORMATION& information) const;
+    // The open file's index on its volume, size and last-write time as the system has
+    // them; FALSE where it cannot tell (the 9x family gives no index this way).
+    BOOL GetFileIdentity(FileIdentity& identity) const;
     // Fixes the open file's last-write time at what it is now, so that closing it does
     // not move it (a file system may stamp a written file as its handle closes).
-    BOOL KeepLastWriteTime(FILETIME& kept);
+    BOOL KeepLastWriteTime();
     // Whether every write since Open reached the file.
     BOOL HasWriteFailed() const { return m_writeFailed; }
     // Whether a read since Open failed: the lines read so far are not the whole file.

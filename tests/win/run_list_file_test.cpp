@@ -168,7 +168,7 @@ TEST_F(LineFileTest, ARewriteOfOneLineIsByteForByteTheLineByLineRewrite)
             EXPECT_EQ(rewritten.found, number <= lines);
             if (number <= lines) {
                 EXPECT_EQ(expected.substr(rewritten.lineStart, replacement.size() + 2), replacement + "\r\n");
-                EXPECT_TRUE(rewritten.identity.known);
+                EXPECT_TRUE(rewritten.identityKnown);
             }
             EXPECT_EQ(ReadWholeFile(kFile), content);
         }
