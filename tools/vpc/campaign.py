@@ -17,7 +17,8 @@ finished. After every cut and at the end of every round it checks that:
   names the first entry that did not finish.
 
 It prints a table of the cuts by phase, the rounds' outcomes and the violations (which
-must be 0), keeps the state of every violation under build/fault-campaign/ARCH-FAMILY
+must be 0), keeps the state of every violation (and what Wine printed in the round's
+boots) under build/fault-campaign/ARCH-FAMILY
 (so that campaigns of different kinds can run side by side), and exits 1
 when there was one.
 
@@ -367,7 +368,13 @@ def cut_during_boot(pc, rng, target):
 
 
 def keep_state(pc, out_dir, name):
-    return pc.copy_out((RUN_LIST, REWRITE, LOG, ERR), os.path.join(out_dir, name))
+    folder = pc.copy_out((RUN_LIST, REWRITE, LOG, ERR), os.path.join(out_dir, name))
+    # What Wine printed in every boot of the round (a crash's trace among it): the PC's
+    # own files go with the PC.
+    logs = os.path.join(folder, "wine-output")
+    if os.path.isdir(pc.logs) and not os.path.exists(logs):
+        shutil.copytree(pc.logs, logs)
+    return folder
 
 
 class Result:
