@@ -39,15 +39,14 @@ def test_progress_window_in_the_top_right_corner_with_its_texts(make_pc, artefac
     while high - low > 1:
         middle = (low + high) // 2
         low, high = (middle, high) if measure("." * middle)["width"] <= dots_width else (low, middle)
+    # Sampled every few ticks, as fast as the probe runs: never more than one past the
+    # most that fit, and once beyond half of them they begin again.
     seen = []
-    while not (len(seen) > 1 and seen[-1] < seen[-2]):
+    while not any(a > low // 2 and b < a for a, b in zip(seen, seen[1:])):
         assert len(seen) < 300, (low, seen)
-        seen.append(child(wait_for_window(pc, probe, is_engine_window), 1006)["text"])
-        assert set(seen[-1]) <= {"."}
-        seen[-1] = len(seen[-1])
-    # Sampled every few ticks: never more than one past the most that fit, and well beyond
-    # half of them before they begin again.
-    assert low // 2 < seen[-2] <= low + 1, (low, seen)
+        text = child(wait_for_window(pc, probe, is_engine_window), 1006)["text"]
+        assert set(text) <= {"."} and len(text) <= low + 1, (low, seen, text)
+        seen.append(len(text))
 
     # An in-progress text between two and three times as wide as its control.
     text = "Now completing"
