@@ -71,7 +71,7 @@ bool HasPreciseFileTimes()
         char fileSystem[MAX_PATH + 1] = {};
         return GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
                                      sizeof fileSystem) &&
-               lstrcmpiA(fileSystem, "NTFS") == 0;
+               IsSameText(fileSystem, "NTFS");
     }();
     return precise;
 }
