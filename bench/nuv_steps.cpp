@@ -21,9 +21,11 @@ namespace {
 
 const char kStepsFile[] = "C:\\bench\\steps.txt";
 
-// What the progress window's thread spends its time on.
-enum UiWork { kProgressStep, kDotsTick, kTopmostTick, kPaint, kOtherMessage };
-const char* const kUiWorkNames[] = {"progress", "dots", "topmost", "paint", "other"};
+// What the progress window's thread spends its time on; repaints by window, in the
+// order of g_windows.
+enum UiWork { kProgressStep, kDotsTick, kTopmostTick, kOtherMessage, kPaint };
+const char* const kUiWorkNames[] = {"progress",    "dots",      "topmost",   "other",
+                                    "paint-dialog", "paint-bar", "paint-dots", "paint-text"};
 
 struct UiMark
 {
@@ -70,7 +72,7 @@ void WriteMarks()
     CloseHandle(file);
 }
 
-int KindOf(UINT message, WPARAM wParam)
+int KindOf(int window, UINT message, WPARAM wParam)
 {
     if (message == WM_PROGRESS_STEP)
         return kProgressStep;
@@ -78,16 +80,19 @@ int KindOf(UINT message, WPARAM wParam)
         return wParam == IDT_DOTS ? kDotsTick : wParam == IDT_TOPMOST ? kTopmostTick : kOtherMessage;
     if (message == WM_PAINT || message == WM_ERASEBKGND || message == WM_NCPAINT || message == WM_CTLCOLORSTATIC ||
         message == WM_CTLCOLORDLG || message == WM_PRINTCLIENT)
-        return kPaint;
+        return kPaint + window;
     return kOtherMessage;
 }
 
 LRESULT CALLBACK TimedProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     WNDPROC own = nullptr;
+    int watched = 0;
     for (int i = 0; i < kWatched; ++i)
-        if (g_windows[i] == window)
+        if (g_windows[i] == window) {
             own = g_procedures[i];
+            watched = i;
+        }
     if (!own)
         return DefWindowProcA(window, message, wParam, lParam);
     const bool outermost = g_depth++ == 0;
@@ -95,7 +100,7 @@ LRESULT CALLBACK TimedProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
     const LRESULT result = CallWindowProcA(own, window, message, wParam, lParam);
     --g_depth;
     if (outermost) {
-        const UiMark mark = {KindOf(message, wParam), begin, NowMicroseconds()};
+        const UiMark mark = {KindOf(watched, message, wParam), begin, NowMicroseconds()};
         EnterCriticalSection(&g_lock);
         g_uiMarks.push_back(mark);
         LeaveCriticalSection(&g_lock);
