@@ -2,15 +2,7 @@
 // clear of the taskbar when the taskbar lies along the bottom or the right edge.
 #pragma once
 
-struct ScreenRect
-{
-    int left, top, right, bottom;
-};
-
-struct ScreenPoint
-{
-    int x, y;
-};
+#include "screen_rect.h"
 
 // The window's top-left corner. barPosition is what the shell reports as the taskbar's
 // position, barWindow the taskbar window's own rectangle; hasTaskbar is FALSE when

@@ -27,6 +27,11 @@ const UINT_PTR IDT_TOPMOST = 1003;
 
 class CDevModeDlg;
 
+// Steps the progress bar by one. It repaints when its thread is idle again, not while
+// the worker waits for the answer, and only the strip around its moving end. low and
+// high: the range the bar was given.
+void StepProgressBar(HWND bar, int low, int high);
+
 class CNUVDlg : public CDialog, private CRestartCountdown
 {
 public:
@@ -66,6 +71,8 @@ private:
     // Looked up once: the controls each step and each tick change.
     HWND m_bar;
     HWND m_dots;
+    int m_barLow;
+    int m_barHigh;
     std::size_t m_dotsThatFit;  // the dots begin again once there are more
     HICON m_icon;
     CRestartDlg m_restartDlg;
