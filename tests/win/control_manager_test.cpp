@@ -79,7 +79,9 @@ protected:
             reinterpret_cast<GetRecordProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedGetRecord")));
         liveObjects =
             reinterpret_cast<LiveObjectsProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedLiveObjects")));
-        ASSERT_TRUE(reset && setResults && getRecord && liveObjects);
+        setInstallHook = reinterpret_cast<SetInstallHookProc>(
+            reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetInstallHook")));
+        ASSERT_TRUE(reset && setResults && getRecord && liveObjects && setInstallHook);
         reset();
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = RecordProgress;
@@ -116,6 +118,7 @@ protected:
     SetResultsProc setResults = nullptr;
     GetRecordProc getRecord = nullptr;
     LiveObjectsProc liveObjects = nullptr;
+    SetInstallHookProc setInstallHook = nullptr;
     HWND window = nullptr;
     const std::string stamp = "18:25:04";
 };
@@ -351,9 +354,6 @@ TEST_F(WalkTest, DevelopmentModeCanSkipTheRestartAndTheCleanUp)
 
 TEST_F(WalkTest, SwitchesTickedWhileAnEntryInstallsCountForThatEntry)
 {
-    const auto setInstallHook =
-        reinterpret_cast<SetInstallHookProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetInstallHook")));
-    ASSERT_NE(setInstallHook, nullptr);
     g_operatorApp = &app;
     setInstallHook(TickSwitchesDuringInstall);
     WriteWholeFile(kRunList, Scripted() + ",first,C:\\SRC,,REBOOT\r\n" + Scripted() + ",second\r\n");
@@ -366,9 +366,6 @@ TEST_F(WalkTest, SwitchesTickedWhileAnEntryInstallsCountForThatEntry)
 
 TEST_F(WalkTest, StopAndCleanThatCannotBeRecordedTogetherLeaveTheEntryAtItsStart)
 {
-    const auto setInstallHook =
-        reinterpret_cast<SetInstallHookProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetInstallHook")));
-    ASSERT_NE(setInstallHook, nullptr);
     setInstallHook(ScanRunListDuringInstall);
     WriteWholeFile(kRunList, Scripted() + ",one,,,REBOOT\r\n");
     Walk();
@@ -544,9 +541,6 @@ TEST_F(WalkTest, AListAnotherProgramChangesBetweenEntriesIsReadAsItIsNow)
 
 TEST_F(WalkTest, AStampForALineAnotherProgramRemovedIsAFailureAndTheListStaysAsItIs)
 {
-    const auto setInstallHook =
-        reinterpret_cast<SetInstallHookProc>(reinterpret_cast<void*>(GetProcAddress(scripted, "ScriptedSetInstallHook")));
-    ASSERT_NE(setInstallHook, nullptr);
     setInstallHook(EmptyRunListDuringInstall);
     WriteWholeFile(kRunList, Scripted() + ",one,,,REBOOT\r\n");
     Walk();
