@@ -372,11 +372,18 @@ bool CControlManager::ResumeAfterStampedLine()
         !HasPreciseFileTimes())
         return false;
     FileIdentity identity;
-    if (!GetFileIdentity(identity) || !(identity == m_resume.identity) ||
-        m_resume.lineStart > 0x7fffffffULL || !Seek(static_cast<long>(m_resume.lineStart), FILE_BEGIN))
+    if (!GetFileIdentity(identity) || !(identity == m_resume.identity) || m_resume.lineStart > 0x7fffffffULL)
         return false;
-    // The line stamped last, where it was written: the list goes on after it.
+    // The line stamped last, where it was written, and a line's end just before it: the
+    // list goes on after it.
     std::string line;
+    if (m_resume.lineStart > 0) {
+        if (!Seek(static_cast<long>(m_resume.lineStart - 1), FILE_BEGIN) || !ReadLine(line) || !line.empty() ||
+            !HadLineEnd())
+            return false;
+    } else if (!SeekToBegin()) {
+        return false;
+    }
     return ReadLine(line) && HadLineEnd() && line == m_resume.line;
 }
 

@@ -26,7 +26,8 @@ void AppendWithCrLf(std::string& out, const std::string& text)
 
 CLineFile::CLineFile(std::size_t maxLineLength)
     : m_maxLineLength(maxLineLength == 0 ? 1 : maxLineLength), m_file(INVALID_HANDLE_VALUE), m_mode(modeRead), m_bufferOffset(0), m_atEnd(false), m_writeFailed(false),
-      m_readFailed(false), m_hadLineEnd(false), m_failureCode(0), m_writeBufferLimit(0)
+      m_readFailed(false), m_hadLineEnd(false), m_failureCode(0), m_writeBufferLimit(0),
+      m_lastWriteKept(false), m_keptLastWrite()
 {
 }
 
@@ -300,8 +301,11 @@ BOOL CLineFile::GetFileIdentity(FileIdentity& identity) const
         return FALSE;
     DWORD sizeHigh = 0;
     const DWORD sizeLow = GetFileSize(m_file, &sizeHigh);
-    if ((sizeLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) ||
-        !GetFileTime(m_file, nullptr, nullptr, &identity.lastWrite))
+    if (sizeLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return FALSE;
+    if (m_lastWriteKept)
+        identity.lastWrite = m_keptLastWrite;
+    else if (!GetFileTime(m_file, nullptr, nullptr, &identity.lastWrite))
         return FALSE;
     identity.index = static_cast<unsigned long long>(index.QuadPart);
     identity.size = (static_cast<unsigned long long>(sizeHigh) << 32) | sizeLow;
@@ -310,9 +314,13 @@ BOOL CLineFile::GetFileIdentity(FileIdentity& identity) const
 
 BOOL CLineFile::KeepLastWriteTime()
 {
-    FILETIME lastWrite;
-    return IsOpen() && GetFileTime(m_file, nullptr, nullptr, &lastWrite) &&
-           SetFileTime(m_file, nullptr, nullptr, &lastWrite);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    if (!IsOpen() || !SetFileTime(m_file, nullptr, nullptr, &now))
+        return FALSE;
+    m_keptLastWrite = now;
+    m_lastWriteKept = true;
+    return TRUE;
 }
 
 void CLineFile::Close()
@@ -326,4 +334,5 @@ void CLineFile::Close()
     m_bufferOffset = 0;
     m_pendingWrites.clear();
     m_writeBufferLimit = 0;
+    m_lastWriteKept = false;
 }

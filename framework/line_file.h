@@ -72,8 +72,9 @@ public:
     // The open file's index on its volume, size and last-write time as the system has
     // them; FALSE where it cannot tell (the 9x family gives no index this way).
     BOOL GetFileIdentity(FileIdentity& identity) const;
-    // Fixes the open file's last-write time at what it is now, so that closing it does
-    // not move it (a file system may stamp a written file as its handle closes).
+    // Sets the open file's last-write time to now, so that closing it does not move it
+    // (a file system may stamp a written file as its handle closes), and remembers it for
+    // GetFileIdentity: a handle opened for writing alone may not read the file's times.
     BOOL KeepLastWriteTime();
     // Whether every write since Open reached the file.
     BOOL HasWriteFailed() const { return m_writeFailed; }
@@ -99,4 +100,6 @@ private:
     DWORD m_failureCode;
     std::size_t m_writeBufferLimit;  // 0: every line is written at once
     std::string m_pendingWrites;
+    bool m_lastWriteKept;  // KeepLastWriteTime set m_keptLastWrite on this handle
+    FILETIME m_keptLastWrite;
 };

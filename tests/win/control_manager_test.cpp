@@ -503,37 +503,88 @@ TEST_F(WalkTest, AStampThatCannotBeRecordedFailsTheRunAndNothingIsInstalledUnrec
     }
 }
 
+namespace {
+
+FILETIME LastWriteTime(const char* path)
+{
+    FILETIME time = {};
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(GetFileTime(file, nullptr, nullptr, &time));
+    CloseHandle(file);
+    return time;
+}
+
+void SetLastWriteTime(const char* path, const FILETIME& time)
+{
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+    CloseHandle(file);
+}
+
+} // namespace
+
 TEST_F(WalkTest, AListAnotherProgramChangesBetweenEntriesIsReadAsItIsNow)
 {
     // The engine reads on from where its last stamp left the list only while the list is
-    // still what it wrote.
+    // still what it wrote: the same file, size and last-write time, a line's end before
+    // the stamped line and the stamped line itself. Each row below fails one of them; read
+    // on, the walk would run or stamp the wrong line.
     const std::string done = ", , , , START " + stamp + ", STOP " + stamp + ", CLEAN " + stamp + "\r\n";
     const std::string one = Scripted() + ", one" + done;
+    const std::string plain = Scripted() + ",one\r\n" + Scripted() + ",two\r\n";
+    const std::string remarked = "#ab\r\n" + plain;
     const std::string entries = "create 1\npre 1\ninstall 1 0 one\npost 1\ndestroy 1\n";
+    // The finished first entry found again, then the second run.
+    const std::string again = entries + "create 2\ndestroy 2\ncreate 3\npre 3\ninstall 3 0 two\npost 3\ndestroy 3\n";
+    enum How { kInPlace, kInPlaceTimeKept, kNewFileTimeKept };
     struct Row {
         const char* name;
+        std::string original;
+        How how;
         std::string changed;  // the list as the other program leaves it after the first entry
         std::string calls;
         std::string after;
     } rows[] = {
-        {"the next entry changed in place", one + Scripted() + ",TWO\r\n",
+        {"the next entry changed in place", plain, kInPlace, one + Scripted() + ",TWO\r\n",
          entries + "create 2\npre 2\ninstall 2 0 TWO\npost 2\ndestroy 2\n", one + Scripted() + ", TWO" + done},
-        // Read from the top: the first entry, now the second line, is found finished.
-        {"a remark put in front", "# remark\r\n" + one + Scripted() + ",two\r\n",
-         entries + "create 2\ndestroy 2\ncreate 3\npre 3\ninstall 3 0 two\npost 3\ndestroy 3\n",
+        {"a remark put in front", plain, kInPlace, "# remark\r\n" + one + Scripted() + ",two\r\n", again,
          "# remark\r\n" + one + Scripted() + ", two" + done},
-        {"cut after the first entry", one, entries, one},
+        {"cut after the first entry", plain, kInPlace, one, entries, one},
+        // The same size, the stamped line where it was: only the time tells.
+        {"three empty lines for the remark, in place", remarked, kInPlace, "\r\n\r\n\n" + one + Scripted() + ",two\r\n",
+         again, "\r\n\r\n\r\n" + one + Scripted() + ", two" + done},
+        // Only the file's index tells.
+        {"the same in a new file with the old time", remarked, kNewFileTimeKept,
+         "\r\n\r\n\n" + one + Scripted() + ",two\r\n", again, "\r\n\r\n\r\n" + one + Scripted() + ", two" + done},
+        // Only the byte before the stamped line tells: the remark now runs into it, and
+        // from the top the second entry is the second line, counted as done. (Read on, it
+        // would run as the third, whose stamp finds no such line.)
+        {"the remark's line end taken away, the time kept", remarked, kInPlaceTimeKept,
+         "#abcd" + one + Scripted() + ",two\r\n", entries, "#abcd" + one + Scripted() + ",two\r\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         reset();
-        WriteWholeFile(kRunList, Scripted() + ",one\r\n" + Scripted() + ",two\r\n");
-        g_changeAtFirstStep = [&] { WriteWholeFile(kRunList, row.changed); };
+        WriteWholeFile(kRunList, row.original);
+        g_changeAtFirstStep = [&] {
+            const FILETIME written = LastWriteTime(kRunList);
+            if (row.how == kNewFileTimeKept) {
+                WriteWholeFile("C:\\VELK\\RUN.NEW", row.changed);
+                EXPECT_TRUE(MoveFileExA("C:\\VELK\\RUN.NEW", kRunList, MOVEFILE_REPLACE_EXISTING));
+            } else {
+                WriteWholeFile(kRunList, row.changed);
+            }
+            if (row.how != kInPlace)
+                SetLastWriteTime(kRunList, written);
+        };
         CTestApp fresh;
         fresh.SetMainWindow(window);
         fresh.GetControlManager().InstallApplications();
         g_changeAtFirstStep = nullptr;
-        EXPECT_FALSE(FileExists(kErr));
+        EXPECT_FALSE(FileExists(kErr)) << ReadWholeFile(kErr);
         EXPECT_EQ(Record(), row.calls);
         EXPECT_EQ(RunList(), row.after);
     }
