@@ -314,11 +314,20 @@ BOOL CLineFile::GetFileIdentity(FileIdentity& identity) const
 
 BOOL CLineFile::KeepLastWriteTime()
 {
+    // A second before now: a later write by anyone stamps a later time, even one closed
+    // within the same tick of the clock as this.
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    if (!IsOpen() || !SetFileTime(m_file, nullptr, nullptr, &now))
+    ULARGE_INTEGER time;
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = now.dwHighDateTime;
+    time.QuadPart -= 10000000ULL;
+    FILETIME kept;
+    kept.dwLowDateTime = time.LowPart;
+    kept.dwHighDateTime = time.HighPart;
+    if (!IsOpen() || !SetFileTime(m_file, nullptr, nullptr, &kept))
         return FALSE;
-    m_keptLastWrite = now;
+    m_keptLastWrite = kept;
     m_lastWriteKept = true;
     return TRUE;
 }
