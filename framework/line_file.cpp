@@ -314,20 +314,13 @@ BOOL CLineFile::GetFileIdentity(FileIdentity& identity) const
 
 BOOL CLineFile::KeepLastWriteTime()
 {
-    // A second before now: a later write by anyone stamps a later time, even one closed
-    // within the same tick of the clock as this.
+    // Now, as closing would have stamped it: others (a rehearsal's timeline, a person
+    // looking) read the time as when the file was written.
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER time;
-    time.LowPart = now.dwLowDateTime;
-    time.HighPart = now.dwHighDateTime;
-    time.QuadPart -= 10000000ULL;
-    FILETIME kept;
-    kept.dwLowDateTime = time.LowPart;
-    kept.dwHighDateTime = time.HighPart;
-    if (!IsOpen() || !SetFileTime(m_file, nullptr, nullptr, &kept))
+    if (!IsOpen() || !SetFileTime(m_file, nullptr, nullptr, &now))
         return FALSE;
-    m_keptLastWrite = kept;
+    m_keptLastWrite = now;
     m_lastWriteKept = true;
     return TRUE;
 }

@@ -72,9 +72,9 @@ public:
     // The open file's index on its volume, size and last-write time as the system has
     // them; FALSE where it cannot tell (the 9x family gives no index this way).
     BOOL GetFileIdentity(FileIdentity& identity) const;
-    // Sets the open file's last-write time to a second before now, so that closing it does
-    // not move it (a file system may stamp a written file as its handle closes), and
-    // remembers it for GetFileIdentity, which then need not read it back.
+    // Sets the open file's last-write time to now, so that closing it does not move it (a
+    // file system may stamp a written file as its handle closes), and remembers it for
+    // GetFileIdentity, which then need not read it back.
     BOOL KeepLastWriteTime();
     // Whether every write since Open reached the file.
     BOOL HasWriteFailed() const { return m_writeFailed; }
