@@ -37,12 +37,39 @@ function(velk_version_resource target file_name description)
   target_sources(${target} PRIVATE ${rc})
 endfunction()
 
+# The shipped build gives the same bytes from the same commit, in any folder at any time:
+# no link time in the PE header, no build folder in the debug information or in __FILE__.
+# The debug information is made (-g changes no code) and split off by velk_split_debug.
+if(VELK_FLAVOUR STREQUAL "ship" AND WIN32)
+  add_compile_options(-g -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/velk
+                      # Last, so that it wins for a build folder inside the source folder.
+                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=/velk-build)
+  add_link_options(-Wl,--no-insert-timestamp)
+endif()
+
+# Moves a binary's debug sections into <binary>.debug beside it and links the two by name
+# and CRC (.gnu_debuglink), so that debuggers and addr2line find the symbols wherever both
+# files are put side by side. The binary left behind is the one that ships.
+# objcopy stamps the PE header with the time it runs unless SOURCE_DATE_EPOCH says
+# otherwise: 0 keeps the linker's (none).
+function(velk_split_debug target)
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+            $<TARGET_FILE_NAME:${target}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
+endfunction()
+
 # Marks a target as one of the binaries that go into the ZIP for the factory, in the
 # folder it has on the machine: Velk/NUV for the engine and its plug-ins, Velk for the
 # utilities, which must outlive the engine's clean-up of its own folder.
 function(velk_ship target destination)
   if(VELK_FLAVOUR STREQUAL "ship")
     install(TARGETS ${target} RUNTIME DESTINATION ${destination} LIBRARY DESTINATION ${destination})
+    velk_split_debug(${target})
+    install(FILES $<TARGET_FILE:${target}>.debug DESTINATION ${destination} COMPONENT symbols)
     set_property(GLOBAL APPEND PROPERTY VELK_SHIPPED_TARGETS ${target})
   endif()
 endfunction()
