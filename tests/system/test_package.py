@@ -1,16 +1,24 @@
 """The ZIPs for the factory, one per build: the folder layout a machine needs, the
 samples and the engineers' text, and binaries of the build's architecture that name the
-product and its version."""
+product and its version; stripped, their symbols in a ZIP beside, and every file and ZIP
+listed with its SHA-256."""
 
 import glob
+import hashlib
 import os
 import re
 import struct
+import sys
 import zipfile
+import zlib
 
 import pytest
 
 from conftest import BUILDS as BUILD_DIRS, REPO
+
+sys.path.insert(0, os.path.join(REPO, "tools"))
+
+from release import archive  # noqa: E402
 
 pytestmark = pytest.mark.native
 
@@ -62,22 +70,23 @@ def test_zip_holds_the_machine_layout_and_named_versions(arch):
     assert len(archives) == 1, "build the package: cmake --build --preset %s --target package" % arch
     version = project_version()
     assert os.path.basename(archives[0]) == "Velk-NUV-%s-%s.zip" % (version, arch)
-    with zipfile.ZipFile(archives[0]) as archive:
-        files = sorted(n for n in archive.namelist() if not n.endswith("/"))
-        expected = sorted(["Velk/NUV/" + n for n in ENGINE_FOLDER] + ["Velk/" + n for n in UTILITIES] + list(EXTRAS))
+    with zipfile.ZipFile(archives[0]) as package:
+        files = sorted(n for n in package.namelist() if not n.endswith("/"))
+        expected = sorted(["Velk/NUV/" + n for n in ENGINE_FOLDER] + ["Velk/" + n for n in UTILITIES] + list(EXTRAS)
+                          + [archive.SUMS])
         assert files == expected
         # The engineers' text names everything the archive holds.
-        readme = archive.read("README.TXT").decode("latin-1")
+        readme = package.read("README.TXT").decode("latin-1")
         for name in files:
             assert name == "README.TXT" or os.path.basename(name) in readme, name
         for name, source in EXTRAS.items():
             with open(os.path.join(REPO, source), "rb") as f:
-                assert archive.read(name) == f.read(), name
+                assert package.read(name) == f.read(), name
         major, minor, patch = (int(p) for p in version.split("."))
         for name in files:
             if not name.startswith("Velk/"):
                 continue
-            data = archive.read(name)
+            data = package.read(name)
             assert data[:2] == b"MZ", name
             assert pe_machine_and_magic(data) == (machine, magic), name
             assert version_string(data, "ProductName") == "Velk NUV", name
@@ -87,3 +96,69 @@ def test_zip_holds_the_machine_layout_and_named_versions(arch):
             assert fixed >= 0, name
             file_ms, file_ls = struct.unpack_from("<II", data, fixed + 8)
             assert (file_ms >> 16, file_ms & 0xFFFF, file_ls >> 16) == (major, minor, patch), name
+
+
+def pe_sections(data):
+    """{name: bytes} of a PE image's sections; a long name ("/4") is read from the COFF
+    string table, as objcopy writes it for .gnu_debuglink and .debug_info."""
+    (header,) = struct.unpack_from("<I", data, 0x3C)
+    count, = struct.unpack_from("<H", data, header + 6)
+    symbols, symbol_count, optional_size = struct.unpack_from("<IIH", data, header + 12)
+    strings = symbols + symbol_count * 18
+    sections = {}
+    for i in range(count):
+        entry = header + 24 + optional_size + 40 * i
+        name = data[entry:entry + 8].rstrip(b"\0").decode()
+        if name.startswith("/"):
+            at = strings + int(name[1:])
+            name = data[at:data.index(b"\0", at)].decode()
+        size, offset = struct.unpack_from("<II", data, entry + 16)
+        sections[name] = data[offset:offset + size]
+    return sections
+
+
+def archives(arch):
+    folder = BUILDS[arch][0]
+    name = "Velk-NUV-%s-%s" % (project_version(), arch)
+    paths = [os.path.join(folder, name + suffix + ".zip") for suffix in ("", "-symbols")]
+    for path in paths:
+        assert os.path.isfile(path), "build the package: cmake --build --preset %s --target package" % arch
+    return paths
+
+
+@pytest.mark.parametrize("arch", BUILDS)
+def test_binaries_ship_without_debug_sections_and_their_symbols_are_linked(arch):
+    shipped, symbols = archives(arch)
+    with zipfile.ZipFile(shipped) as z, zipfile.ZipFile(symbols) as s:
+        binaries = [n for n in z.namelist() if n.startswith("Velk/")]
+        assert sorted(s.namelist()) == sorted([n + ".debug" for n in binaries] + [archive.SUMS])
+        for name in binaries:
+            sections = pe_sections(z.read(name))
+            assert not [n for n in sections if n.startswith(".debug")], name
+            # The link: the debug file's name, padded to 4 bytes, then its CRC-32.
+            link = sections[".gnu_debuglink"]
+            file_name = link[:link.index(b"\0")].decode()
+            assert file_name == os.path.basename(name) + ".debug", name
+            (crc,) = struct.unpack_from("<I", link, (len(file_name) + 4) // 4 * 4)
+            debug = s.read(name + ".debug")
+            assert zlib.crc32(debug) == crc, name
+            assert {".debug_info", ".debug_line"} <= set(pe_sections(debug)), name
+
+
+@pytest.mark.parametrize("arch", BUILDS)
+def test_every_file_and_zip_has_its_sha256_and_the_commits_time(arch):
+    paths = archives(arch)
+    seconds, _ = archive.source_time(REPO)
+    for path in paths:
+        with zipfile.ZipFile(path) as z:
+            members = {n: z.read(n) for n in z.namelist()}
+            assert {i.date_time for i in z.infolist()} == {archive.zip_time(seconds)}, path
+        sums = archive.parse_sums(members.pop(archive.SUMS).decode())
+        assert sums == {n: hashlib.sha256(d).hexdigest() for n, d in members.items()}, path
+    with open(os.path.join(BUILDS[arch][0], archive.SUMS)) as f:
+        sums = archive.parse_sums(f.read())
+    expected = {}
+    for path in paths:
+        with open(path, "rb") as f:
+            expected[os.path.basename(path)] = hashlib.sha256(f.read()).hexdigest()
+    assert sums == expected

@@ -1,0 +1,109 @@
+"""The release tool on its own, without a build: the ZIPs come from what is installed
+now and from nothing else (file times, time zone, an earlier run's leftovers), and it
+never removes or writes over what is not its own."""
+
+import os
+import sys
+import zipfile
+
+import pytest
+
+from conftest import REPO
+
+sys.path.insert(0, os.path.join(REPO, "tools"))
+
+from release import archive, cli  # noqa: E402
+
+pytestmark = pytest.mark.native
+
+# Stands in for `cmake --install BUILD --prefix P --component C`: two files or one.
+FAKE_CMAKE = """#!/usr/bin/python3
+import os, sys
+args = dict(zip(sys.argv[1::2], sys.argv[2::2]))
+files = {"Unspecified": {"Velk/NUV/NUV.exe": b"MZ engine", "README.TXT": b"read me"},
+         "symbols": {"Velk/NUV/NUV.exe.debug": b"symbols"}}[args["--component"]]
+for name, data in files.items():
+    path = os.path.join(args["--prefix"], name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+"""
+
+
+@pytest.fixture
+def build(tmp_path):
+    folder = tmp_path / "build"
+    folder.mkdir()
+    (folder / "CMakeCache.txt").write_text("")
+    cmake = tmp_path / "cmake"
+    cmake.write_text(FAKE_CMAKE)
+    cmake.chmod(0o755)
+    return folder, str(cmake)
+
+
+def package(folder, cmake):
+    cli.package(str(folder), str(folder), cmake, "Velk-NUV-9.9.9-win32")
+    return {name: (folder / name).read_bytes() for name in
+            ("Velk-NUV-9.9.9-win32.zip", "Velk-NUV-9.9.9-win32-symbols.zip", archive.SUMS)}
+
+
+def test_the_zips_hold_what_is_installed_now_and_nothing_of_the_clock(build, monkeypatch):
+    folder, cmake = build
+    monkeypatch.setenv("SOURCE_DATE_EPOCH", "1796887155")
+    # An earlier run's staging holds a file no longer installed: it must not ship.
+    stale = folder / "release-staging" / "Unspecified" / "Velk" / "Old.exe"
+    stale.parent.mkdir(parents=True)
+    stale.write_bytes(b"MZ old")
+    first = package(folder, cmake)
+    with zipfile.ZipFile(folder / "Velk-NUV-9.9.9-win32.zip") as z:
+        assert z.namelist() == ["README.TXT", archive.SUMS, "Velk/NUV/NUV.exe"]
+        assert {i.date_time for i in z.infolist()} == {(2026, 12, 10, 7, 19, 14)}
+    with zipfile.ZipFile(folder / "Velk-NUV-9.9.9-win32-symbols.zip") as z:
+        assert z.namelist() == [archive.SUMS, "Velk/NUV/NUV.exe.debug"]
+    # Again, in another time zone and umask, the files now of another age: the same bytes.
+    monkeypatch.setenv("TZ", "Pacific/Kiritimati")
+    old = os.umask(0o077)
+    try:
+        assert package(folder, cmake) == first
+    finally:
+        os.umask(old)
+
+
+def test_what_is_not_its_own_is_refused_and_kept(build, tmp_path):
+    folder, cmake = build
+    mine = tmp_path / "mine"
+    mine.mkdir()
+    (mine / "keep.txt").write_text("a person's file")
+    (folder / "release-staging").symlink_to(mine)
+    with pytest.raises(SystemExit, match="not the folder this step stages in"):
+        package(folder, cmake)
+    assert (mine / "keep.txt").read_text() == "a person's file"
+    with pytest.raises(SystemExit, match="not a build folder"):
+        package(mine, cmake)
+    # The release folder: a file the release does not write is never written over.
+    with pytest.raises(SystemExit, match="keep.txt, which this release does not write"):
+        cli.release(str(mine))
+    assert os.listdir(mine) == ["keep.txt"]
+
+
+@pytest.mark.parametrize("second_differs", [False, True])
+def test_two_builds_are_compared_file_by_file(second_differs, tmp_path, monkeypatch, capsys):
+    monkeypatch.setattr(cli.tempfile, "tempdir", str(tmp_path))
+    made = []
+
+    def fake_release(source, out, zone, umask):
+        assert os.path.isfile(os.path.join(source, "CMakeLists.txt"))  # a clone of this commit
+        made.append(source)
+        os.makedirs(out)
+        data = b"PK second" if second_differs and len(made) == 2 else b"PK same"
+        with open(os.path.join(out, "Velk-NUV-9.9.9-win32.zip"), "wb") as f:
+            f.write(data)
+        return True
+
+    assert cli.check(keep=False, build=fake_release) == (1 if second_differs else 0)
+    said = capsys.readouterr().out
+    assert made[0] != made[1] and os.path.dirname(made[0]) != os.path.dirname(made[1])
+    assert ("DIFFERS: first difference at byte 4" in said) == second_differs
+    # Its own folder is removed when the two are the same, kept to look at when not.
+    assert os.listdir(tmp_path) == (["velk-reproducible-" + said.split("velk-reproducible-")[1][:8]]
+                                    if second_differs else [])
