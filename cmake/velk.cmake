@@ -41,9 +41,25 @@ endfunction()
 # no link time in the PE header, no build folder in the debug information or in __FILE__.
 # The debug information is made (-g changes no code) and split off by velk_split_debug.
 if(VELK_FLAVOUR STREQUAL "ship" AND WIN32)
-  add_compile_options(-g -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/velk
-                      # Last, so that it wins for a build folder inside the source folder.
-                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=/velk-build)
+  # Each folder as given and as it really is (the compiler sees a folder reached through a
+  # link by its real path). GCC takes the last map that matches, so the longer paths go
+  # last: a build folder inside the sources, or one whose name begins another's, maps right.
+  file(REAL_PATH ${CMAKE_SOURCE_DIR} velk_real_source)
+  file(REAL_PATH ${CMAKE_BINARY_DIR} velk_real_binary)
+  set(velk_maps "")
+  foreach(pair IN ITEMS "${CMAKE_SOURCE_DIR}=/velk" "${velk_real_source}=/velk"
+                        "${CMAKE_BINARY_DIR}=/velk-build" "${velk_real_binary}=/velk-build")
+    string(FIND "${pair}" "=" at REVERSE)
+    math(EXPR length "100000 + ${at}")  # fixed width, so that text order is length order
+    list(APPEND velk_maps "${length}|${pair}")
+  endforeach()
+  list(REMOVE_DUPLICATES velk_maps)
+  list(SORT velk_maps)
+  add_compile_options(-g)
+  foreach(entry IN LISTS velk_maps)
+    string(REGEX REPLACE "^[0-9]+\\|" "" pair "${entry}")
+    add_compile_options(-ffile-prefix-map=${pair})
+  endforeach()
   add_link_options(-Wl,--no-insert-timestamp)
 endif()
 

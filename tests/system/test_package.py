@@ -8,6 +8,7 @@ import hashlib
 import os
 import re
 import struct
+import subprocess
 import sys
 import zipfile
 import zlib
@@ -133,8 +134,11 @@ def test_binaries_ship_without_debug_sections_and_their_symbols_are_linked(arch)
         binaries = [n for n in z.namelist() if n.startswith("Velk/")]
         assert sorted(s.namelist()) == sorted([n + ".debug" for n in binaries] + [archive.SUMS])
         for name in binaries:
-            sections = pe_sections(z.read(name))
+            data = z.read(name)
+            sections = pe_sections(data)
             assert not [n for n in sections if n.startswith(".debug")], name
+            (header,) = struct.unpack_from("<I", data, 0x3C)
+            assert struct.unpack_from("<I", data, header + 16) == (0,), name + ": COFF symbols left in"
             # The link: the debug file's name, padded to 4 bytes, then its CRC-32.
             link = sections[".gnu_debuglink"]
             file_name = link[:link.index(b"\0")].decode()
@@ -146,7 +150,7 @@ def test_binaries_ship_without_debug_sections_and_their_symbols_are_linked(arch)
 
 
 @pytest.mark.parametrize("arch", BUILDS)
-def test_every_file_and_zip_has_its_sha256_and_the_commits_time(arch):
+def test_every_file_and_zip_has_its_sha256_and_the_commits_time(arch, tmp_path):
     paths = archives(arch)
     seconds, _ = archive.source_time(REPO)
     for path in paths:
@@ -162,3 +166,11 @@ def test_every_file_and_zip_has_its_sha256_and_the_commits_time(arch):
         with open(path, "rb") as f:
             expected[os.path.basename(path)] = hashlib.sha256(f.read()).hexdigest()
     assert sums == expected
+    # A machine's copy checked as README.TXT says: whole, then with a utility gone.
+    with zipfile.ZipFile(paths[0]) as z:
+        z.extractall(tmp_path)
+    check = "grep '  Velk/' SHA256SUMS | sha256sum -c"
+    assert subprocess.run(check, shell=True, cwd=tmp_path, capture_output=True).returncode == 0
+    os.remove(tmp_path / "Velk" / "Pomrel.exe")
+    done = subprocess.run(check, shell=True, cwd=tmp_path, capture_output=True, text=True)
+    assert done.returncode != 0 and "Velk/Pomrel.exe: FAILED open or read" in done.stdout

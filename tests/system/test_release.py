@@ -2,6 +2,7 @@
 now and from nothing else (file times, time zone, an earlier run's leftovers), and it
 never removes or writes over what is not its own."""
 
+import hashlib
 import os
 import sys
 import zipfile
@@ -86,8 +87,42 @@ def test_what_is_not_its_own_is_refused_and_kept(build, tmp_path):
     assert os.listdir(mine) == ["keep.txt"]
 
 
-@pytest.mark.parametrize("second_differs", [False, True])
-def test_two_builds_are_compared_file_by_file(second_differs, tmp_path, monkeypatch, capsys):
+def test_the_release_is_both_architectures_with_one_sums_file(tmp_path, capsys):
+    built = []
+
+    def fake_build(arch, folder):
+        built.append(folder)
+        os.makedirs(folder)
+        for suffix in ("", "-symbols"):
+            (tmp_path / "x").write_bytes(b"PK " + (arch + suffix).encode())
+            os.replace(tmp_path / "x", os.path.join(folder, "Velk-NUV-%s-%s%s.zip" % (cli.version(), arch, suffix)))
+
+    out = tmp_path / "release"
+    cli.release(str(out), allow_uncommitted=True, build=fake_build)
+    names = ["Velk-NUV-%s-%s%s.zip" % (cli.version(), a, s) for a in ("win32", "win64") for s in ("", "-symbols")]
+    assert sorted(os.listdir(out)) == sorted(names + [archive.SUMS])
+    sums = archive.parse_sums((out / archive.SUMS).read_text())
+    assert sums == {n: hashlib.sha256((out / n).read_bytes()).hexdigest() for n in names}
+    # Each architecture in a fresh folder of its own, removed once the release is written.
+    assert len(set(built)) == 2 and not any(os.path.exists(os.path.dirname(f)) for f in built)
+    assert "%s/%s:" % (out, archive.SUMS) in capsys.readouterr().out
+
+
+def test_the_files_are_dated_from_the_commit_or_the_build_says_why_not(tmp_path, monkeypatch):
+    monkeypatch.delenv("SOURCE_DATE_EPOCH", raising=False)
+    seconds, origin = archive.source_time(REPO)
+    assert origin.startswith("commit ") and seconds > archive.ZIP_EPOCH
+    # A copy without history, or a folder inside another checkout, has no commit of its own.
+    for source in (str(tmp_path), os.path.join(REPO, "tools")):
+        with pytest.raises(ValueError, match="not a git checkout of its own"):
+            archive.source_time(source)
+    monkeypatch.setenv("SOURCE_DATE_EPOCH", "12x")
+    with pytest.raises(ValueError, match="whole seconds"):
+        archive.source_time(REPO)
+
+
+@pytest.mark.parametrize("second", ["same", "differs", "partial"])
+def test_two_builds_are_compared_file_by_file(second, tmp_path, monkeypatch, capsys):
     monkeypatch.setattr(cli.tempfile, "tempdir", str(tmp_path))
     made = []
 
@@ -95,15 +130,20 @@ def test_two_builds_are_compared_file_by_file(second_differs, tmp_path, monkeypa
         assert os.path.isfile(os.path.join(source, "CMakeLists.txt"))  # a clone of this commit
         made.append(source)
         os.makedirs(out)
-        data = b"PK second" if second_differs and len(made) == 2 else b"PK same"
-        with open(os.path.join(out, "Velk-NUV-9.9.9-win32.zip"), "wb") as f:
-            f.write(data)
+        data = b"PK second" if second == "differs" and len(made) == 2 else b"PK same"
+        members = {"Velk-NUV-9.9.9-win32.zip": data}
+        if second != "partial":
+            members[archive.SUMS] = archive.sums_text({"Velk-NUV-9.9.9-win32.zip": b"PK same"}).encode()
+        for name, content in members.items():
+            with open(os.path.join(out, name), "wb") as f:
+                f.write(content)
         return True
 
-    assert cli.check(keep=False, build=fake_release) == (1 if second_differs else 0)
+    assert cli.check(keep=False, build=fake_release) == (0 if second == "same" else 1)
     said = capsys.readouterr().out
     assert made[0] != made[1] and os.path.dirname(made[0]) != os.path.dirname(made[1])
-    assert ("DIFFERS: first difference at byte 4" in said) == second_differs
+    assert ("DIFFERS: first difference at byte 4" in said) == (second == "differs")
+    assert ("the release is not whole" in said) == (second == "partial")
     # Its own folder is removed when the two are the same, kept to look at when not.
-    assert os.listdir(tmp_path) == (["velk-reproducible-" + said.split("velk-reproducible-")[1][:8]]
-                                    if second_differs else [])
+    assert os.listdir(tmp_path) == ([] if second == "same" else
+                                    ["velk-reproducible-" + said.split("velk-reproducible-")[1][:8]])

@@ -34,9 +34,13 @@ def test_the_release_built_again_elsewhere_is_the_same_bytes(arch, tmp_path):
     name = "Velk-NUV-%s-%s" % (cli.version(), arch)
     ours = BUILDS[arch]
     assert os.path.isfile(os.path.join(ours, name + ".zip")), "build the package: scripts/test does"
-    source = tmp_path / "another" / "folder-of-a-different-length" / "velk"
+    # Another folder, of another depth, reached through a link; the build folder outside
+    # it, its name the start of the sources' folder name.
+    (tmp_path / "real" / "another").mkdir(parents=True)
+    (tmp_path / "link").symlink_to(tmp_path / "real")
+    source = tmp_path / "link" / "another" / "velk-sources"
     copy_sources(str(source))
-    build = tmp_path / "b"
+    build = tmp_path / "link" / "velk"
     # The copy has no git history: it is given the commit's time, as a release build would be.
     seconds, _ = archive.source_time(REPO)
     env = dict(os.environ, SOURCE_DATE_EPOCH=str(seconds), TZ="Pacific/Kiritimati")

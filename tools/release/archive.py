@@ -4,32 +4,40 @@ import hashlib
 import io
 import os
 import subprocess
+import tempfile
 import time
 import zipfile
 
 SUMS = "SHA256SUMS"
+PART = ".part"
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC, the earliest time a ZIP can hold
 ZIP_END = 4354819199  # 2107-12-31 23:59:59 UTC, the latest
 
 
 def source_time(source):
     """The seconds since 1970 every file of the ZIP is dated with, and where they came
-    from: SOURCE_DATE_EPOCH when set, else the commit's time; outside a git checkout, the
-    earliest time a ZIP holds (still the same for every build)."""
+    from: SOURCE_DATE_EPOCH when set, else the time of the commit checked out in source.
+    Anything else (no git, source not the top of its own checkout) is refused: a date
+    taken from elsewhere would make other bytes than the commit's."""
     value = os.environ.get("SOURCE_DATE_EPOCH", "").strip()
     if value:
         if not value.isdigit():
             raise ValueError("SOURCE_DATE_EPOCH must be whole seconds since 1970, not %r" % value)
         return int(value), "SOURCE_DATE_EPOCH"
+    source = os.path.realpath(source)
+    # We build this checkout's code anyway: reading its history adds no trust.
+    git = ["git", "-c", "safe.directory=" + source, "-c", "log.showSignature=false", "-C", source]
     try:
-        done = subprocess.run(["git", "-C", source, "log", "-1", "--format=%ct %H"], capture_output=True,
-                              text=True, timeout=60)
-    except (OSError, subprocess.TimeoutExpired):
-        done = None
-    if done and done.returncode == 0 and done.stdout.strip():
-        seconds, commit = done.stdout.split()
-        return int(seconds), "commit " + commit[:12]
-    return ZIP_EPOCH, "no commit found: 1980-01-01"
+        top = subprocess.run(git + ["rev-parse", "--show-toplevel"], capture_output=True, text=True, timeout=60)
+        done = subprocess.run(git + ["log", "-1", "--format=%ct %H"], capture_output=True, text=True, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        raise ValueError("no date for the ZIP's files: git did not answer (%s); set SOURCE_DATE_EPOCH to the "
+                         "commit's time" % e)
+    if top.returncode != 0 or os.path.realpath(top.stdout.strip()) != source or done.returncode != 0:
+        raise ValueError("no date for the ZIP's files: %s is not a git checkout of its own (%s); set "
+                         "SOURCE_DATE_EPOCH to the commit's time" % (source, (top.stderr or done.stderr).strip()))
+    seconds, commit = done.stdout.split()
+    return int(seconds), "commit " + commit[:12]
 
 
 def zip_time(seconds):
@@ -93,11 +101,13 @@ def read_tree(folder):
 
 
 def write_new(path, data):
-    """Writes path as a whole: beside it first, then in its place in one step, so that a
-    cut leaves the earlier file or the new one, never a part."""
-    part = path + ".part"
-    with open(part, "wb") as f:
+    """Writes path as a whole: into a new file of its own beside it first (never through
+    a file or link already there), then in its place in one step, so that a cut leaves
+    the earlier file or the new one, never a part."""
+    handle, part = tempfile.mkstemp(prefix=os.path.basename(path) + ".", suffix=PART, dir=os.path.dirname(path))
+    with os.fdopen(handle, "wb") as f:
         f.write(data)
         f.flush()
         os.fsync(f.fileno())
+    os.chmod(part, 0o644)
     os.replace(part, path)

@@ -36,12 +36,18 @@ def package(build, source, cmake, name):
                               capture_output=True, text=True)
         if done.returncode != 0:
             raise SystemExit("cmake --install of %s failed:\n%s%s" % (component, done.stdout, done.stderr))
-        members = archive.read_tree(folder) if os.path.isdir(folder) else {}
+        try:
+            members = archive.read_tree(folder) if os.path.isdir(folder) else {}
+        except ValueError as e:
+            raise SystemExit(str(e))
         if not members or archive.SUMS in members:
             raise SystemExit("%s: nothing installed, or a file named %s" % (folder, archive.SUMS))
         members[archive.SUMS] = archive.sums_text(members).encode()
         zips[name + suffix + ".zip"] = members
-    seconds, origin = archive.source_time(source)
+    try:
+        seconds, origin = archive.source_time(source)
+    except ValueError as e:
+        raise SystemExit(str(e))
     written = {}
     for zip_name, members in zips.items():
         written[zip_name] = archive.zip_bytes(members, seconds)
@@ -51,49 +57,67 @@ def package(build, source, cmake, name):
         print("%s  %s (files dated from %s)" % (hashlib.sha256(written[zip_name]).hexdigest(), zip_name, origin))
 
 
-def version():
+def version(source=REPO):
     import re
-    with open(os.path.join(REPO, "CMakeLists.txt")) as f:
+    with open(os.path.join(source, "CMakeLists.txt")) as f:
         return re.search(r"project\(Velk VERSION ([0-9.]+)", f.read()).group(1)
 
 
-def build_package(arch):
-    for configure in (["cmake", "--preset", arch], ["cmake", "--preset", arch, "--fresh"]):
-        done = subprocess.run(configure, cwd=REPO, capture_output=True, text=True)
-        if done.returncode == 0:
-            break
-    else:
-        raise SystemExit("configuring %s failed:\n%s%s" % (arch, done.stdout, done.stderr[-4000:]))
-    done = subprocess.run(["cmake", "--build", "--preset", arch, "--target", "package"], cwd=REPO,
-                          capture_output=True, text=True)
-    if done.returncode != 0:
-        raise SystemExit("building %s failed:\n%s" % (arch, (done.stdout + done.stderr)[-6000:]))
-    return os.path.join(REPO, "build", arch)
+def build_package(arch, build):
+    """Configures a fresh build folder of the preset and builds its package target; the
+    step's own lines (each ZIP's SHA-256, where the dates came from) are passed on."""
+    for command in (["cmake", "--preset", arch, "-B", build], ["cmake", "--build", build, "--target", "package"]):
+        done = subprocess.run(command, cwd=REPO, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise SystemExit("%s failed:\n%s" % (" ".join(command), (done.stdout + done.stderr)[-6000:]))
+    print("".join(line + "\n" for line in done.stdout.splitlines() if ".zip (files dated from " in line), end="")
 
 
-def release(out):
+def uncommitted():
+    done = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no"], capture_output=True,
+                          text=True)
+    return done.stdout.strip() if done.returncode == 0 else ""
+
+
+def release(out, allow_uncommitted=False, build=build_package):
     """Both architectures' ZIPs and symbols ZIPs in out, with one SHA256SUMS of all four.
-    out holds nothing else: a file this step does not write is never overwritten, and the
-    sums list every ZIP beside them."""
+    Each architecture is built in a fresh folder of its own, so nothing of an earlier
+    build (objects of another compiler, a changed cache) reaches the release. out holds
+    nothing else: a file this step does not write is never overwritten, and the sums list
+    every ZIP beside them."""
     names = ["Velk-NUV-%s-%s%s.zip" % (version(), arch, suffix) for arch in ARCHS for suffix in ("", "-symbols")]
     os.makedirs(out, exist_ok=True)
     ours = set(names) | {archive.SUMS}
-    strangers = sorted(set(os.listdir(out)) - ours - {name + ".part" for name in ours})
+    strangers = sorted(n for n in os.listdir(out) if n not in ours
+                       and not (n.endswith(archive.PART) and n.split(".zip.")[0] + ".zip" in ours)
+                       and not (n.endswith(archive.PART) and n.startswith(archive.SUMS + ".")))
     if strangers:
         raise SystemExit("%s holds %s, which this release does not write; give an empty folder with --out"
                          % (out, ", ".join(strangers)))
+    changes = uncommitted()
+    if changes and not allow_uncommitted:
+        raise SystemExit("uncommitted changes (commit them, or give --uncommitted to build them as they stand, "
+                         "dated as the last commit):\n" + changes)
+    os.makedirs(os.path.join(REPO, "build"), exist_ok=True)
+    builds = tempfile.mkdtemp(prefix="release-", dir=os.path.join(REPO, "build"))
     written = {}
     for arch in ARCHS:
         print("== building the %s release" % arch, flush=True)
-        build = build_package(arch)
+        folder = os.path.join(builds, arch)
+        try:
+            build(arch, folder)
+        except SystemExit as e:
+            raise SystemExit("%s\nthe build folders are kept in %s" % (e, builds))
         for name in names:
             if name.endswith("-%s.zip" % arch) or name.endswith("-%s-symbols.zip" % arch):
-                with open(os.path.join(build, name), "rb") as f:
+                with open(os.path.join(folder, name), "rb") as f:
                     written[name] = f.read()
     for name, data in written.items():
         archive.write_new(os.path.join(out, name), data)
     sums = archive.sums_text(written)
     archive.write_new(os.path.join(out, archive.SUMS), sums.encode())
+    # The build folders this run made; a failed build above keeps them to look at.
+    shutil.rmtree(builds)
     print("%s/%s:\n%s" % (out, archive.SUMS, sums), end="")
 
 
@@ -137,8 +161,7 @@ def check(keep, build=release_in):
     the first, in another time zone and with another umask, and compares every file."""
     commit = subprocess.run(["git", "-C", REPO, "rev-parse", "HEAD"], capture_output=True, text=True,
                             check=True).stdout.strip()
-    if subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no"], capture_output=True,
-                      text=True).stdout.strip():
+    if uncommitted():
         print("note: uncommitted changes are not in the check; it builds commit %s" % commit[:12])
     top = tempfile.mkdtemp(prefix="velk-reproducible-")
     builds = [(os.path.join(top, "a", "velk"), "UTC", 0o022),
@@ -147,7 +170,10 @@ def check(keep, build=release_in):
     for number, (source, zone, umask) in enumerate(builds, 1):
         print("== build %d of 2 in %s (TZ=%s, umask %03o), %s" % (number, source, zone, umask,
                                                                   time.strftime("%H:%M:%S")), flush=True)
-        subprocess.run(["git", "clone", "-q", "--no-checkout", REPO, source], check=True)
+        # No line-end conversion, whatever the user's git settings: the bytes are the commit's.
+        subprocess.run(["git", "-c", "core.autocrlf=false", "clone", "-q", "--no-checkout", REPO, source],
+                       check=True)
+        subprocess.run(["git", "-C", source, "config", "core.autocrlf", "false"], check=True)
         subprocess.run(["git", "-C", source, "checkout", "-q", "--detach", commit], check=True)
         out = source + "-release"
         if not build(source, out, zone, umask):
@@ -155,6 +181,18 @@ def check(keep, build=release_in):
         outs.append(out)
     names = sorted(set(os.listdir(outs[0])) | set(os.listdir(outs[1])))
     same = True
+    # What the first build's SHA256SUMS lists must all be there: an empty or partial
+    # release compared with another is no proof.
+    try:
+        with open(os.path.join(outs[0], archive.SUMS)) as f:
+            listed = set(archive.parse_sums(f.read()))
+    except (OSError, ValueError) as e:
+        listed = set()
+        print("the first build's %s cannot be read: %s" % (archive.SUMS, e))
+    if not listed or listed | {archive.SUMS} != set(names):
+        print("the release is not whole: %s lists %s; the folders hold %s"
+              % (archive.SUMS, ", ".join(sorted(listed)) or "nothing", ", ".join(names) or "nothing"))
+        same = False
     for name in names:
         paths = [os.path.join(out, name) for out in outs]
         if not all(os.path.isfile(p) for p in paths):
@@ -187,11 +225,13 @@ def main(argv=None):
     twice.add_argument("--keep", action="store_true", help="keep both builds even when they are the same")
     parser.add_argument("--out", default=os.path.join(REPO, "build", "release"),
                         help="where both architectures' ZIPs and SHA256SUMS go (default build/release)")
+    parser.add_argument("--uncommitted", action="store_true",
+                        help="build uncommitted changes as they stand (the files are dated as the last commit)")
     args = parser.parse_args(argv)
     if args.command == "package":
         package(args.build, args.source, args.cmake, args.name)
     elif args.command == "check":
         return check(args.keep)
     else:
-        release(os.path.abspath(args.out))
+        release(os.path.abspath(args.out), args.uncommitted)
     return 0
