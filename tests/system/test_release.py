@@ -4,6 +4,7 @@ never removes or writes over what is not its own."""
 
 import hashlib
 import os
+import subprocess
 import sys
 import zipfile
 
@@ -108,26 +109,41 @@ def test_the_release_is_both_architectures_with_one_sums_file(tmp_path, capsys):
     assert "%s/%s:" % (out, archive.SUMS) in capsys.readouterr().out
 
 
+def git_checkout(folder, seconds):
+    """A checkout of one commit made at seconds, with a sub-folder."""
+    (folder / "sub").mkdir(parents=True)
+    (folder / "sub" / "CMakeLists.txt").write_text("project(Velk VERSION 9.9.9)\n")
+    env = dict(os.environ, GIT_AUTHOR_DATE="@%d +0000" % seconds, GIT_COMMITTER_DATE="@%d +1400" % seconds,
+               GIT_AUTHOR_NAME="t", GIT_AUTHOR_EMAIL="t@t", GIT_COMMITTER_NAME="t", GIT_COMMITTER_EMAIL="t@t")
+    for command in (["init", "-q"], ["add", "."], ["commit", "-q", "-m", "one"]):
+        subprocess.run(["git", "-C", str(folder)] + command, env=env, check=True, capture_output=True)
+
+
 def test_the_files_are_dated_from_the_commit_or_the_build_says_why_not(tmp_path, monkeypatch):
     monkeypatch.delenv("SOURCE_DATE_EPOCH", raising=False)
-    seconds, origin = archive.source_time(REPO)
-    assert origin.startswith("commit ") and seconds > archive.ZIP_EPOCH
+    git_checkout(tmp_path / "checkout", 1796887155)
+    seconds, origin = archive.source_time(str(tmp_path / "checkout"))
+    assert seconds == 1796887155 and origin.startswith("commit ")
     # A copy without history, or a folder inside another checkout, has no commit of its own.
-    for source in (str(tmp_path), os.path.join(REPO, "tools")):
+    (tmp_path / "copy").mkdir()
+    for source in (tmp_path / "copy", tmp_path / "checkout" / "sub"):
         with pytest.raises(ValueError, match="not a git checkout of its own"):
-            archive.source_time(source)
+            archive.source_time(str(source))
     monkeypatch.setenv("SOURCE_DATE_EPOCH", "12x")
     with pytest.raises(ValueError, match="whole seconds"):
-        archive.source_time(REPO)
+        archive.source_time(str(tmp_path / "checkout"))
 
 
 @pytest.mark.parametrize("second", ["same", "differs", "partial"])
 def test_two_builds_are_compared_file_by_file(second, tmp_path, monkeypatch, capsys):
-    monkeypatch.setattr(cli.tempfile, "tempdir", str(tmp_path))
+    git_checkout(tmp_path / "project", 1796887155)
+    monkeypatch.setattr(cli, "REPO", str(tmp_path / "project"))
+    (tmp_path / "tmp").mkdir()
+    monkeypatch.setattr(cli.tempfile, "tempdir", str(tmp_path / "tmp"))
     made = []
 
     def fake_release(source, out, zone, umask):
-        assert os.path.isfile(os.path.join(source, "CMakeLists.txt"))  # a clone of this commit
+        assert os.path.isfile(os.path.join(source, "sub", "CMakeLists.txt"))  # a clone of the commit
         made.append(source)
         os.makedirs(out)
         data = b"PK second" if second == "differs" and len(made) == 2 else b"PK same"
@@ -145,5 +161,5 @@ def test_two_builds_are_compared_file_by_file(second, tmp_path, monkeypatch, cap
     assert ("DIFFERS: first difference at byte 4" in said) == (second == "differs")
     assert ("the release is not whole" in said) == (second == "partial")
     # Its own folder is removed when the two are the same, kept to look at when not.
-    assert os.listdir(tmp_path) == ([] if second == "same" else
+    assert os.listdir(tmp_path / "tmp") == ([] if second == "same" else
                                     ["velk-reproducible-" + said.split("velk-reproducible-")[1][:8]])

@@ -18,11 +18,23 @@ from release import archive, cli  # noqa: E402
 pytestmark = [pytest.mark.native, pytest.mark.slow]
 
 
-def copy_sources(to):
-    """The files git knows of, as they stand in the working tree (changes included)."""
+def source_files():
+    """The files git knows of, as they stand in the working tree (changes included); in a
+    copy without git history, everything but the build and git's own folders."""
     listed = subprocess.run(["git", "-C", REPO, "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-                            capture_output=True, check=True).stdout.split(b"\0")
-    for name in filter(None, (n.decode() for n in listed)):
+                            capture_output=True)
+    if listed.returncode == 0:
+        return [n.decode() for n in listed.stdout.split(b"\0") if n]
+    names = []
+    for root, dirs, files in os.walk(REPO):
+        if root == REPO:
+            dirs[:] = [d for d in dirs if d not in ("build", ".git")]
+        names += [os.path.relpath(os.path.join(root, f), REPO) for f in files]
+    return names
+
+
+def copy_sources(to):
+    for name in source_files():
         source = os.path.join(REPO, name)
         if os.path.isfile(source) and not os.path.islink(source):
             os.makedirs(os.path.dirname(os.path.join(to, name)), exist_ok=True)
