@@ -171,6 +171,13 @@ def test_every_file_and_zip_has_its_sha256_and_the_commits_time(arch, tmp_path):
         z.extractall(tmp_path)
     check = "grep '  Velk/' SHA256SUMS | sha256sum -c"
     assert subprocess.run(check, shell=True, cwd=tmp_path, capture_output=True).returncode == 0
+    # And the listing of what the ZIP does not have, as docs/release.md gives it.
+    extra = ("LC_ALL=C find Velk Velk/NUV -maxdepth 1 -type f | LC_ALL=C sort -u > here.txt; grep '  Velk/' "
+             "SHA256SUMS | cut -c 67- | LC_ALL=C sort | LC_ALL=C comm -13 - here.txt")
+    assert subprocess.run(extra, shell=True, cwd=tmp_path, capture_output=True, text=True).stdout == ""
+    (tmp_path / "Velk" / "NUV" / "version.dll").write_bytes(b"MZ")
     os.remove(tmp_path / "Velk" / "Pomrel.exe")
     done = subprocess.run(check, shell=True, cwd=tmp_path, capture_output=True, text=True)
     assert done.returncode != 0 and "Velk/Pomrel.exe: FAILED open or read" in done.stdout
+    assert subprocess.run(extra, shell=True, cwd=tmp_path, capture_output=True, text=True).stdout == \
+        "Velk/NUV/version.dll\n"

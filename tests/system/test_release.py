@@ -88,19 +88,29 @@ def test_what_is_not_its_own_is_refused_and_kept(build, tmp_path):
     assert os.listdir(mine) == ["keep.txt"]
 
 
-def test_the_release_is_both_architectures_with_one_sums_file(tmp_path, capsys):
+def test_the_release_is_both_architectures_with_one_sums_file(tmp_path, monkeypatch, capsys):
+    git_checkout(tmp_path / "project", 1796887155)
+    monkeypatch.setattr(cli, "REPO", str(tmp_path / "project"))
     built = []
 
     def fake_build(arch, folder):
         built.append(folder)
         os.makedirs(folder)
         for suffix in ("", "-symbols"):
-            (tmp_path / "x").write_bytes(b"PK " + (arch + suffix).encode())
-            os.replace(tmp_path / "x", os.path.join(folder, "Velk-NUV-%s-%s%s.zip" % (cli.version(), arch, suffix)))
+            with open(os.path.join(folder, "Velk-NUV-9.9.9-%s%s.zip" % (arch, suffix)), "wb") as f:
+                f.write(b"PK " + (arch + suffix).encode())
 
     out = tmp_path / "release"
+    # Changed files, or a tree git cannot read, are not the commit: refused unless asked.
+    (tmp_path / "project" / "CMakeLists.txt").write_text("project(Velk VERSION 9.9.9) # changed\n")
+    with pytest.raises(SystemExit, match="uncommitted changes"):
+        cli.release(str(out), build=fake_build)
+    monkeypatch.setattr(cli, "uncommitted", lambda: None)
+    with pytest.raises(SystemExit, match="git cannot tell"):
+        cli.release(str(out), build=fake_build)
+    assert built == []
     cli.release(str(out), allow_uncommitted=True, build=fake_build)
-    names = ["Velk-NUV-%s-%s%s.zip" % (cli.version(), a, s) for a in ("win32", "win64") for s in ("", "-symbols")]
+    names = ["Velk-NUV-9.9.9-%s%s.zip" % (a, s) for a in ("win32", "win64") for s in ("", "-symbols")]
     assert sorted(os.listdir(out)) == sorted(names + [archive.SUMS])
     sums = archive.parse_sums((out / archive.SUMS).read_text())
     assert sums == {n: hashlib.sha256((out / n).read_bytes()).hexdigest() for n in names}
@@ -110,11 +120,14 @@ def test_the_release_is_both_architectures_with_one_sums_file(tmp_path, capsys):
 
 
 def git_checkout(folder, seconds):
-    """A checkout of one commit made at seconds, with a sub-folder."""
+    """A checkout of one commit made at seconds, with a sub-folder; the person's own git
+    settings (signing, hooks) left out."""
     (folder / "sub").mkdir(parents=True)
-    (folder / "sub" / "CMakeLists.txt").write_text("project(Velk VERSION 9.9.9)\n")
+    for name in ("CMakeLists.txt", "sub/CMakeLists.txt"):
+        (folder / name).write_text("project(Velk VERSION 9.9.9)\n")
     env = dict(os.environ, GIT_AUTHOR_DATE="@%d +0000" % seconds, GIT_COMMITTER_DATE="@%d +1400" % seconds,
-               GIT_AUTHOR_NAME="t", GIT_AUTHOR_EMAIL="t@t", GIT_COMMITTER_NAME="t", GIT_COMMITTER_EMAIL="t@t")
+               GIT_AUTHOR_NAME="t", GIT_AUTHOR_EMAIL="t@t", GIT_COMMITTER_NAME="t", GIT_COMMITTER_EMAIL="t@t",
+               GIT_CONFIG_GLOBAL=os.devnull, GIT_CONFIG_NOSYSTEM="1")
     for command in (["init", "-q"], ["add", "."], ["commit", "-q", "-m", "one"]):
         subprocess.run(["git", "-C", str(folder)] + command, env=env, check=True, capture_output=True)
 

@@ -25,11 +25,9 @@ def source_time(source):
             raise ValueError("SOURCE_DATE_EPOCH must be whole seconds since 1970, not %r" % value)
         return int(value), "SOURCE_DATE_EPOCH"
     source = os.path.realpath(source)
-    # We build this checkout's code anyway: reading its history adds no trust.
-    git = ["git", "-c", "safe.directory=" + source, "-c", "log.showSignature=false", "-C", source]
     try:
-        top = subprocess.run(git + ["rev-parse", "--show-toplevel"], capture_output=True, text=True, timeout=60)
-        done = subprocess.run(git + ["log", "-1", "--format=%ct %H"], capture_output=True, text=True, timeout=60)
+        top = subprocess.run(git(source) + ["rev-parse", "--show-toplevel"], capture_output=True, text=True, timeout=60)
+        done = subprocess.run(git(source) + ["log", "-1", "--format=%ct %H"], capture_output=True, text=True, timeout=60)
     except (OSError, subprocess.TimeoutExpired) as e:
         raise ValueError("no date for the ZIP's files: git did not answer (%s); set SOURCE_DATE_EPOCH to the "
                          "commit's time" % e)
@@ -38,6 +36,13 @@ def source_time(source):
                          "SOURCE_DATE_EPOCH to the commit's time" % (source, (top.stderr or done.stderr).strip()))
     seconds, commit = done.stdout.split()
     return int(seconds), "commit " + commit[:12]
+
+
+def git(source):
+    """git run in source, whoever owns the checkout: we build its code anyway, so reading
+    its history adds no trust."""
+    source = os.path.realpath(source)
+    return ["git", "-c", "safe.directory=" + source, "-c", "log.showSignature=false", "-C", source]
 
 
 def zip_time(seconds):

@@ -57,26 +57,34 @@ def package(build, source, cmake, name):
         print("%s  %s (files dated from %s)" % (hashlib.sha256(written[zip_name]).hexdigest(), zip_name, origin))
 
 
-def version(source=REPO):
+def version():
     import re
-    with open(os.path.join(source, "CMakeLists.txt")) as f:
+    with open(os.path.join(REPO, "CMakeLists.txt")) as f:
         return re.search(r"project\(Velk VERSION ([0-9.]+)", f.read()).group(1)
+
+
+# Compiler and linker flags CMake takes from the environment at a first configure: a
+# release is built with the project's own flags only, whatever the caller's shell says.
+FLAG_VARIABLES = ("CFLAGS", "CXXFLAGS", "CPPFLAGS", "LDFLAGS", "RCFLAGS")
 
 
 def build_package(arch, build):
     """Configures a fresh build folder of the preset and builds its package target; the
     step's own lines (each ZIP's SHA-256, where the dates came from) are passed on."""
+    env = {k: v for k, v in os.environ.items() if k not in FLAG_VARIABLES}
     for command in (["cmake", "--preset", arch, "-B", build], ["cmake", "--build", build, "--target", "package"]):
-        done = subprocess.run(command, cwd=REPO, capture_output=True, text=True)
+        done = subprocess.run(command, cwd=REPO, env=env, capture_output=True, text=True)
         if done.returncode != 0:
             raise SystemExit("%s failed:\n%s" % (" ".join(command), (done.stdout + done.stderr)[-6000:]))
     print("".join(line + "\n" for line in done.stdout.splitlines() if ".zip (files dated from " in line), end="")
 
 
 def uncommitted():
-    done = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no"], capture_output=True,
-                          text=True)
-    return done.stdout.strip() if done.returncode == 0 else ""
+    """The tracked files changed since the last commit, as git lists them ("" for none);
+    None when git cannot tell."""
+    done = subprocess.run(archive.git(REPO) + ["status", "--porcelain", "--untracked-files=no"],
+                          capture_output=True, text=True)
+    return done.stdout.strip() if done.returncode == 0 else None
 
 
 def release(out, allow_uncommitted=False, build=build_package):
@@ -95,6 +103,9 @@ def release(out, allow_uncommitted=False, build=build_package):
         raise SystemExit("%s holds %s, which this release does not write; give an empty folder with --out"
                          % (out, ", ".join(strangers)))
     changes = uncommitted()
+    if changes is None and not allow_uncommitted:
+        raise SystemExit("git cannot tell whether %s is its last commit as it stands; give --uncommitted to "
+                         "build it as it is" % REPO)
     if changes and not allow_uncommitted:
         raise SystemExit("uncommitted changes (commit them, or give --uncommitted to build them as they stand, "
                          "dated as the last commit):\n" + changes)
