@@ -93,12 +93,13 @@ def release(out, allow_uncommitted=False, build=build_package):
     build (objects of another compiler, a changed cache) reaches the release. out holds
     nothing else: a file this step does not write is never overwritten, and the sums list
     every ZIP beside them."""
-    names = ["Velk-NUV-%s-%s%s.zip" % (version(), arch, suffix) for arch in ARCHS for suffix in ("", "-symbols")]
+    names = {arch: ["Velk-NUV-%s-%s%s.zip" % (version(), arch, suffix) for suffix in ("", "-symbols")]
+             for arch in ARCHS}
     os.makedirs(out, exist_ok=True)
-    ours = set(names) | {archive.SUMS}
+    ours = {archive.SUMS}.union(*names.values())
+    # A write cut short leaves "<name>.<random>.part" (archive.write_new): ours too.
     strangers = sorted(n for n in os.listdir(out) if n not in ours
-                       and not (n.endswith(archive.PART) and n.split(".zip.")[0] + ".zip" in ours)
-                       and not (n.endswith(archive.PART) and n.startswith(archive.SUMS + ".")))
+                       and not (n.endswith(archive.PART) and any(n.startswith(o + ".") for o in ours)))
     if strangers:
         raise SystemExit("%s holds %s, which this release does not write; give an empty folder with --out"
                          % (out, ", ".join(strangers)))
@@ -119,10 +120,9 @@ def release(out, allow_uncommitted=False, build=build_package):
             build(arch, folder)
         except SystemExit as e:
             raise SystemExit("%s\nthe build folders are kept in %s" % (e, builds))
-        for name in names:
-            if name.endswith("-%s.zip" % arch) or name.endswith("-%s-symbols.zip" % arch):
-                with open(os.path.join(folder, name), "rb") as f:
-                    written[name] = f.read()
+        for name in names[arch]:
+            with open(os.path.join(folder, name), "rb") as f:
+                written[name] = f.read()
     for name, data in written.items():
         archive.write_new(os.path.join(out, name), data)
     sums = archive.sums_text(written)
@@ -142,11 +142,11 @@ def differences(one, two):
         return []
     if zipfile.is_zipfile(one) and zipfile.is_zipfile(two):
         with zipfile.ZipFile(one) as za, zipfile.ZipFile(two) as zb:
-            names = sorted(set(za.namelist()) | set(zb.namelist()))
+            in_a, in_b = set(za.namelist()), set(zb.namelist())
             found = []
-            for name in names:
-                ma = za.read(name) if name in za.namelist() else None
-                mb = zb.read(name) if name in zb.namelist() else None
+            for name in sorted(in_a | in_b):
+                ma = za.read(name) if name in in_a else None
+                mb = zb.read(name) if name in in_b else None
                 if ma != mb:
                     found.append(name + ("" if ma and mb and len(ma) != len(mb) else
                                          " (first difference at byte %d)" % first_difference(ma or b"", mb or b"")))
